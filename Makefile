@@ -1,0 +1,49 @@
+# The project's interface: make deps | build | run | test | bench | install | printer
+SHELL := /bin/bash
+BUILD      ?= build
+TEST_BUILD ?= build-asan
+PREFIX     ?= /usr/local
+JOBS       ?= $(shell nproc)
+
+# Debian packages the build, the tests and the benchmarks need.
+PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
+            fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps build run test bench install printer clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVOSAN_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/bin/kalvosan
+
+test: deps
+	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKALVOSAN_SANITIZE=ON -DKALVOSAN_BENCH=OFF
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300
+
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKALVOSAN_TESTS=OFF
+	cmake --build build-bench -j $(JOBS)
+	cd build-bench && for b in bin/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen ./$$b || exit 1; done
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A CUPS scheduler with a PDF printer named "PDF", for the end-to-end print test.
+printer: deps
+	@pgrep -x cupsd >/dev/null || { $(SUDO) cupsd || true; sleep 1; }
+	@lpstat -p PDF >/dev/null 2>&1 || $(SUDO) lpadmin -p PDF -E -v cups-pdf:/ -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd || true
+
+clean:
+	rm -rf $(BUILD) $(TEST_BUILD) build-bench
