@@ -1,0 +1,121 @@
+#include "serial/port_names.h"
+
+#include "serial/serial_port.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <optional>
+
+namespace serial {
+
+namespace {
+
+constexpr int kProbedComPorts = 40;
+
+bool isAsciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// The digits of "<prefix><digits>", if the name is exactly that.
+std::optional<QStringView> digitsAfter(const QString &name, QLatin1StringView prefix) {
+    if (!name.startsWith(prefix) || name.size() == prefix.size())
+        return std::nullopt;
+    const QStringView digits = QStringView(name).mid(prefix.size());
+    if (!std::all_of(digits.begin(), digits.end(), isAsciiDigit))
+        return std::nullopt;
+    return digits;
+}
+
+// The n of "COMn": a plain decimal number from 1, without leading zeros.
+std::optional<uint> comNumber(const QString &name) {
+    const auto digits = digitsAfter(name, QLatin1StringView("COM"));
+    if (!digits || digits->front() == u'0')
+        return std::nullopt;
+    bool ok = false;
+    const uint n = digits->toUInt(&ok);
+    return ok ? std::optional<uint>(n) : std::nullopt;
+}
+
+qsizetype digitRunEnd(const QString &s, qsizetype from) {
+    while (from < s.size() && isAsciiDigit(s[from]))
+        ++from;
+    return from;
+}
+
+// Compares two digit runs by value, without converting them (they may be arbitrarily long).
+int compareNumbers(QStringView a, QStringView b) {
+    while (a.size() > 1 && a.front() == u'0')
+        a = a.mid(1);
+    while (b.size() > 1 && b.front() == u'0')
+        b = b.mid(1);
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
+} // namespace
+
+QString devicePath(const QString &portName, const QString &devRoot) {
+    if (portName.isEmpty() || portName.startsWith(u'/'))
+        return portName;
+    if (const auto n = comNumber(portName))
+        return devRoot + QStringLiteral("/ttyS") + QString::number(*n - 1);
+    return devRoot + u'/' + portName;
+}
+
+bool naturalLess(const QString &a, const QString &b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
+            const qsizetype endA = digitRunEnd(a, i);
+            const qsizetype endB = digitRunEnd(b, j);
+            const int c =
+                compareNumbers(QStringView(a).mid(i, endA - i), QStringView(b).mid(j, endB - j));
+            if (c != 0)
+                return c < 0;
+            i = endA;
+            j = endB;
+        } else if (a[i] != b[j]) {
+            return a[i] < b[j];
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+QStringList kernelSerialDevices(const QString &sysClassTty) {
+    const QDir dir(sysClassTty);
+    QStringList found;
+    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (digitsAfter(name, QLatin1StringView("ttyS")))
+            continue;
+        // Virtual consoles and pseudo-terminals have no device behind them.
+        if (QFileInfo::exists(dir.filePath(name + QStringLiteral("/device"))))
+            found << name;
+    }
+    std::sort(found.begin(), found.end(), naturalLess);
+    return found;
+}
+
+QStringList scanCandidates(const QString &sysClassTty) {
+    QStringList names;
+    for (int n = 1; n <= kProbedComPorts; ++n)
+        names << QStringLiteral("COM%1").arg(n);
+    return names + kernelSerialDevices(sysClassTty);
+}
+
+QStringList openablePorts(const QString &sysClassTty, const QString &devRoot) {
+    QStringList openable;
+    for (const QString &name : scanCandidates(sysClassTty)) {
+        SerialPort port;
+        if (port.openDevice(devicePath(name, devRoot)))
+            openable << name;
+    }
+    return openable;
+}
+
+} // namespace serial

@@ -1,0 +1,229 @@
+#include "serial/serial_port.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The longest single wait, so that the run flag is looked at in time.
+constexpr milliseconds kSlice(50);
+
+// How long to wait before looking at the output queue again: about the time the queued bytes
+// take on the line (10 bits each), at least 1 ms so the loop never spins.
+milliseconds drainPause(int queued, std::uint32_t baud) {
+    if (baud == 0)
+        return milliseconds(1);
+    const long long ms = static_cast<long long>(queued) * 10 * 1000 / baud;
+    return std::clamp(milliseconds(ms), milliseconds(1), kSlice);
+}
+
+} // namespace
+
+class SerialPort::Deadline {
+public:
+    explicit Deadline(std::optional<milliseconds> timeout) {
+        const Clock::time_point now = Clock::now();
+        const auto left = std::chrono::duration_cast<milliseconds>(Clock::time_point::max() - now);
+        if (timeout && *timeout < left)
+            m_end = now + std::max(*timeout, milliseconds(0));
+    }
+    bool passed() const { return Clock::now() >= m_end; }
+    // The next wait in ms: one slice at most, never beyond the deadline.
+    int sliceMs(milliseconds slice = kSlice) const {
+        const auto left = std::chrono::ceil<milliseconds>(m_end - Clock::now());
+        return static_cast<int>(std::clamp(left, milliseconds(0), slice).count());
+    }
+
+private:
+    Clock::time_point m_end = Clock::time_point::max();
+};
+
+SerialPort::~SerialPort() {
+    close();
+}
+
+bool SerialPort::openDevice(const QString &path) {
+    close();
+    m_openError = ENOENT;
+    if (path.isEmpty())
+        return false;
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_openError = errno;
+        return false;
+    }
+    // The lock is what keeps a second opening out: root passes TIOCEXCL.
+    const bool terminal = ::isatty(fd) == 1;
+    if (!terminal || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_openError = terminal ? EBUSY : ENOTTY;
+        ::close(fd);
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    m_fd = fd;
+    m_openError = 0;
+    if (const auto state = lineState())
+        writeLineState(m_fd, rawLineState(*state));
+    return true;
+}
+
+void SerialPort::close() {
+    if (m_fd < 0)
+        return;
+    // Exclusivity belongs to the tty, not to this handle: it would outlive the close while any
+    // other handle keeps the tty open, and lock out the next opening.
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+std::optional<LineState> SerialPort::lineState() const {
+    if (m_fd < 0)
+        return std::nullopt;
+    return readLineState(m_fd);
+}
+
+bool SerialPort::configure(const LineSettings &settings) {
+    const auto current = lineState();
+    if (!current)
+        return false;
+    const LineState wanted = applyLineSettings(*current, settings);
+    writeLineState(m_fd, wanted);
+    const auto actual = lineState();
+    return actual && lineSettingsTaken(wanted, *actual);
+}
+
+bool SerialPort::purge() {
+    return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0;
+}
+
+bool SerialPort::setModemLine(int line, bool on) {
+    return m_fd >= 0 && ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+}
+
+bool SerialPort::setDtr(bool on) {
+    return setModemLine(TIOCM_DTR, on);
+}
+
+bool SerialPort::setRts(bool on) {
+    return setModemLine(TIOCM_RTS, on);
+}
+
+bool SerialPort::enableRs485() {
+#ifdef TIOCSRS485
+    serial_rs485 request{};
+    request.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    return m_fd >= 0 && ::ioctl(m_fd, TIOCSRS485, &request) == 0;
+#else
+    return false;
+#endif
+}
+
+qint64 SerialPort::bytesAvailable() const {
+    int queued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &queued) != 0)
+        return -1;
+    return queued;
+}
+
+qint64 SerialPort::read(char *buffer, qint64 capacity) {
+    if (m_fd < 0)
+        return -1;
+    if (capacity <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, static_cast<size_t>(capacity));
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+}
+
+Readiness SerialPort::waitReadable(int timeoutMs) const {
+    if (m_fd < 0)
+        return Readiness::HungUp;
+    pollfd p{m_fd, POLLIN, 0};
+    const int n = ::poll(&p, 1, timeoutMs);
+    if (n < 0)
+        return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
+    if (n == 0)
+        return Readiness::TimedOut;
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0)
+        return Readiness::Readable;
+    // A hung-up port also reports POLLIN; only bytes that came before the hang-up are input.
+    return bytesAvailable() > 0 ? Readiness::Readable : Readiness::HungUp;
+}
+
+WriteResult SerialPort::write(const char *data, qint64 size, std::optional<milliseconds> timeout,
+                              const std::atomic<bool> &running) {
+    if (m_fd < 0)
+        return {WriteStatus::Failed, 0};
+    const Deadline deadline(timeout);
+    WriteResult result = pushBytes(data, size, deadline, running);
+    if (result.status == WriteStatus::Complete)
+        result.status = waitDrained(deadline, running);
+    return result;
+}
+
+WriteResult SerialPort::pushBytes(const char *data, qint64 size, const Deadline &deadline,
+                                  const std::atomic<bool> &running) const {
+    qint64 taken = 0;
+    while (taken < size) {
+        if (!running.load())
+            return {WriteStatus::Stopped, taken};
+        const ssize_t n = ::write(m_fd, data + taken, static_cast<size_t>(size - taken));
+        if (n > 0) {
+            taken += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return {WriteStatus::Failed, taken};
+        if (deadline.passed())
+            return {WriteStatus::DeadlinePassed, taken};
+        pollfd p{m_fd, POLLOUT, 0};
+        ::poll(&p, 1, deadline.sliceMs());
+    }
+    return {WriteStatus::Complete, taken};
+}
+
+WriteStatus SerialPort::waitDrained(const Deadline &deadline,
+                                    const std::atomic<bool> &running) const {
+    const auto state = lineState();
+    const std::uint32_t baud = state ? state->ospeed : 0;
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+            return errno == ENOTTY || errno == EINVAL ? WriteStatus::Complete : WriteStatus::Failed;
+        if (queued <= 0)
+            return WriteStatus::Complete;
+        if (!running.load())
+            return WriteStatus::Stopped;
+        if (deadline.passed())
+            return WriteStatus::DeadlinePassed;
+        std::this_thread::sleep_for(
+            std::min(milliseconds(deadline.sliceMs()), drainPause(queued, baud)));
+    }
+}
+
+} // namespace serial
