@@ -1,0 +1,75 @@
+// The program's dialogs as data: for each control its id, kind, caption, rectangle in dialog
+// units and styles. The dialog builder turns a template into widgets.
+#pragma once
+
+#include <span>
+
+namespace res {
+
+enum class ControlKind {
+    GroupBox,
+    Label,
+    IconLabel,
+    ComboBox,
+    Edit,
+    Button,
+    CheckBox,
+    Animation,
+    ProgressBar,
+    ListBox,
+    IconButton,
+};
+
+// Styles of a control, as flags.
+enum Style : unsigned {
+    Hidden = 1u << 0,
+    Disabled = 1u << 1,
+    ReadOnly = 1u << 2,
+    AlignRight = 1u << 3,
+    Editable = 1u << 4,   // a combo box with an edit field
+    MultiLine = 1u << 5,
+    VScroll = 1u << 6,
+    UpperCase = 1u << 7,
+    Centered = 1u << 8,
+    ArrowLeft = 1u << 9,  // a combo box with its arrow on the left
+    NoSelection = 1u << 10,
+    Notify = 1u << 11,
+    Transparent = 1u << 12,
+    Smooth = 1u << 13,
+    AutoHScroll = 1u << 14,
+    Border = 1u << 15,
+};
+
+struct ControlTemplate {
+    int id; // -1 for controls the program never addresses
+    ControlKind kind;
+    const char *caption;
+    int x, y, width, height; // dialog units
+    unsigned styles;
+    const char *accessibleName;          // what screen readers and tests call the control
+    std::span<const char *const> items;  // the list of a combo box, in its order
+    int iconId = 0;                      // the icon of an icon label
+};
+
+struct DialogTemplate {
+    int id;
+    const char *caption;
+    const char *fontFamily;
+    int pointSize;
+    int width, height; // dialog units
+    std::span<const ControlTemplate> controls;
+};
+
+const DialogTemplate &mainDialogTemplate();  // 102
+const DialogTemplate &rangeDialogTemplate(); // 138
+const DialogTemplate &aboutDialogTemplate(); // 139
+
+// The texts of the About box.
+inline constexpr const char *kProductLine = "Kalvosan Version 1.2";
+inline constexpr const char *kMakerName = "Brisgal";
+inline constexpr const char *kRightsLine = "Copyright (C) 2003-2026 Brisgal";
+inline constexpr const char *kWebSite = "https://brisgal.example";
+inline constexpr const char *kSupportPage = "https://brisgal.example/support";
+inline constexpr const char *kMailAddress = "kalvosan@brisgal.example";
+
+} // namespace res
