@@ -1,0 +1,23 @@
+// Capture file names: the number that each stopped capture moves on by one, the two-byte
+// header some file types carry, and where the capture file goes.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Counts up the decimal number that ends right before the first "." of the name (or at its end
+// when it has no "."), keeping its width and wrapping within it: data999999.bin gives
+// data000000.bin. The digits are counted as text, so a run of any length works. A name with no
+// such number is returned unchanged.
+QString advanceCaptureFileName(const QString &name);
+
+// True when a capture into this file starts with a header: the name is longer than 6
+// characters and ends, in any case, in ".vmf", ".vm1", ".vm2" or ".vm3".
+bool captureHeaderRule(const QString &name);
+
+// The header bytes: the name's first two characters as typed (Latin-1), or empty when the
+// rule does not hold.
+QByteArray captureHeader(const QString &name);
+
+// The capture file's path: one "/" always goes between directory and name.
+QString capturePath(const QString &dropDirectory, const QString &name);

@@ -1,0 +1,19 @@
+// The "Input buffer" display of the reply monitor: every received byte as "%.2X " (three
+// characters of reply text); after every 24th character of the reply text two blanks follow,
+// and after every 48th also CR LF, so a display line holds 16 bytes in two groups of 8.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class ReplyText {
+public:
+    // The display text that the bytes add; the caller appends it to what it shows, so the cost
+    // of an update follows the new bytes, not the whole reply.
+    QString append(const std::uint8_t *bytes, int n);
+    // Starts a new reply.
+    void clear() { m_length = 0; }
+
+private:
+    qint64 m_length = 0; // characters of reply text so far
+};
