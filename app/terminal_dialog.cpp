@@ -37,11 +37,14 @@ QString loaderDirectoryCandidate(int which) {
 
 TerminalDialog::TerminalDialog(QWidget *parent)
     : QDialog(parent), m_startDir(QDir::currentPath()), m_dropDirectory(QDir::homePath()),
-      m_font(QStringLiteral("Lucida Console"), 10) {
-    // "Lucida Console" is asked for by name; where it is missing a fixed-pitch face stands in.
-    m_font.setStyleHint(QFont::Monospace);
+      m_font(QStringLiteral("Lucida Console")) {
+    // "Lucida Console", 10 pixels high, is asked for by name; where it is missing the system's
+    // fixed-pitch face stands in, so that the columns of the hex lines stay aligned.
+    m_font.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
+                        QStringLiteral("Liberation Mono"), QStringLiteral("monospace")});
+    m_font.setStyleHint(QFont::TypeWriter);
     m_font.setFixedPitch(true);
-    m_font.setPointSize(10);
+    m_font.setPixelSize(10);
     m_hIcon = QIcon(iconPixmap(128));
     // Stays on top of other windows, like a system-modal dialog.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

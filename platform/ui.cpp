@@ -9,6 +9,8 @@
 #include <QPrinter>
 #include <QUrl>
 
+#include <cstdio>
+
 namespace platform {
 
 UiHooks &uiHooks() {
@@ -20,6 +22,11 @@ void messageBox(QWidget *parent, const QString &text, const QString &caption,
                 MessageIcon icon) {
     if (uiHooks().message) {
         uiHooks().message({text, caption, icon});
+        return;
+    }
+    // Unattended runs (scripts, checks of the installed program) read messages on stderr.
+    if (qEnvironmentVariableIsSet("KALVOSAN_NONINTERACTIVE")) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
         return;
     }
     QMessageBox box(parent);

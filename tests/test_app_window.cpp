@@ -1,0 +1,185 @@
+#include "app/about_dialog.h"
+#include "app/link_label.h"
+#include "app/terminal_dialog.h"
+#include "hexedit/hex_list_box.h"
+#include "tests/test_support.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+        dialog = std::make_unique<TerminalDialog>();
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->show();
+    }
+    std::unique_ptr<TerminalDialog> dialog;
+    testsupport::MessageRecorder messages;
+};
+
+TEST_F(WindowTest, StartsCollapsedIdleWithTheDefaults) {
+    EXPECT_EQ(dialog->height(), dialog->item(1048)->geometry().top());
+    EXPECT_GT(dialog->m_fullHeight, dialog->m_collapsedHeight);
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(1047)->text(), "-1");
+    EXPECT_EQ(dialog->m_portCombo->currentText(), "COM3");
+    EXPECT_EQ(dialog->m_baudCombo->currentText(), "9600");
+    EXPECT_EQ(dialog->m_dataBitsCombo->currentText(), "8");
+    EXPECT_EQ(dialog->m_parityCombo->currentText(), "None");
+    EXPECT_EQ(dialog->m_flowCombo->currentText(), "None");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000000.bin");
+    EXPECT_FALSE(dialog->item(1009)->isEnabled());
+    EXPECT_FALSE(dialog->item(1014)->isEnabled());
+    EXPECT_FALSE(dialog->item(1026)->isEnabled());
+    EXPECT_FALSE(dialog->m_progress->isVisible());
+    EXPECT_FALSE(dialog->item(1010)->isVisible());
+    for (int hidden : {1055, 1051, 1052, 1048, 1027})
+        EXPECT_FALSE(dialog->item(hidden)->isVisible()) << hidden;
+    EXPECT_TRUE(dialog->m_font.fixedPitch());
+    EXPECT_TRUE(QFontInfo(dialog->m_hexList->font()).fixedPitch());
+}
+
+TEST_F(WindowTest, ComboListsKeepTheirOrder) {
+    EXPECT_EQ(dialog->m_portCombo->count(), 22);
+    EXPECT_EQ(dialog->m_portCombo->itemText(0), "COM3");
+    EXPECT_EQ(dialog->m_portCombo->itemText(21), "COM24");
+    EXPECT_EQ(dialog->m_parityCombo->itemText(1), "Mark");
+    EXPECT_EQ(dialog->m_baudCombo->count(), 20);
+    EXPECT_EQ(dialog->m_baudCombo->itemText(10), "56000");
+    EXPECT_EQ(dialog->m_stopBitsCombo->itemText(1), "1.5");
+}
+
+TEST_F(WindowTest, EveryControlHasAnAccessibleName) {
+    for (int id : {1000, 1001, 1002, 1003, 1004, 1005, 1047, 1006, 1007, 1012, 1017, 1019, 1054})
+        EXPECT_FALSE(dialog->item(id)->accessibleName().isEmpty()) << id;
+    EXPECT_EQ(dialog->item(1017)->accessibleName(), "Hex lines");
+    EXPECT_EQ(dialog->item(2)->accessibleName(), "Exit");
+    EXPECT_EQ(dialog->item(1054)->accessibleName(), "Input buffer");
+}
+
+TEST_F(WindowTest, StatesSwitchTheControlsInOneCall) {
+    dialog->SetControlState(ControlState::Capturing);
+    EXPECT_TRUE(dialog->item(1009)->isEnabled());
+    for (int off : {1000, 1005, 1006, 1007, 2, 1016, 1020, 1021, 1022, 1023, 1008, 1011, 1013,
+                    1012, 1014, 1041})
+        EXPECT_FALSE(dialog->item(off)->isEnabled()) << off;
+    EXPECT_TRUE(dialog->item(1010)->isVisible());
+    EXPECT_FALSE(dialog->m_progress->isVisible());
+    dialog->SetControlState(ControlState::Sending);
+    EXPECT_TRUE(dialog->item(1014)->isEnabled());
+    EXPECT_FALSE(dialog->item(1009)->isEnabled());
+    EXPECT_TRUE(dialog->m_progress->isVisible());
+    dialog->SetControlState(ControlState::Idle);
+    for (int on : {1000, 1005, 1006, 2, 1016, 1008, 1011, 1013, 1012, 1041})
+        EXPECT_TRUE(dialog->item(on)->isEnabled()) << on;
+    EXPECT_FALSE(dialog->item(1009)->isEnabled());
+    EXPECT_FALSE(dialog->item(1014)->isEnabled());
+    EXPECT_FALSE(dialog->item(1010)->isVisible());
+}
+
+TEST_F(WindowTest, EnterNeverClosesEscapeClosesAndSaves) {
+    QTest::keyClick(dialog->itemAs<QLineEdit>(1006), Qt::Key_Return);
+    QTest::keyClick(dialog.get(), Qt::Key_Enter);
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->itemAs<QLineEdit>(1006)->setText("typed.bin");
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    QSettings settings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan"));
+    EXPECT_EQ(settings.value("Settings/file1").toString(), "typed.bin");
+}
+
+TEST_F(WindowTest, CloseIsRefusedWhileATransferRuns) {
+    dialog->SetControlState(ControlState::Capturing);
+    dialog->close();
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->SetControlState(ControlState::Idle);
+    dialog->close();
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(WindowTest, DelayMustBeAnIntegerAndTheExchangeStopsThere) {
+    dialog->itemAs<QLineEdit>(1047)->setText("12x");
+    dialog->m_portCombo->setEditText("COM9");
+    EXPECT_FALSE(dialog->UpdateData(true));
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Please enter an integer.");
+    EXPECT_EQ(dialog->m_portName, "COM3"); // later members keep their values
+    dialog->itemAs<QLineEdit>(1047)->setText("-7");
+    EXPECT_TRUE(dialog->UpdateData(true));
+    EXPECT_EQ(dialog->m_sendDelay.load(), -7);
+    EXPECT_EQ(dialog->m_portName, "COM9");
+}
+
+TEST_F(WindowTest, OverflowIndicatorFollowsTheLineCountOnlyWhileThePaneIsOpen) {
+    QStringList lines(32735, QStringLiteral("x"));
+    dialog->m_hexList->addItems(lines);
+    dialog->m_overflowIcon->hide();
+    dialog->OnEditor();
+    dialog->OnTimer();
+    EXPECT_FALSE(dialog->m_overflowIcon->isVisible());
+    dialog->m_hexList->addItem(QStringLiteral("x"));
+    dialog->OnTimer();
+    EXPECT_TRUE(dialog->m_overflowIcon->isVisible());
+    dialog->OnEditor(); // closed: the indicator keeps its state whatever the count
+    dialog->m_hexList->clear();
+    dialog->OnTimer();
+    EXPECT_FALSE(dialog->m_editorOpen);
+    dialog->OnEditor();
+    EXPECT_EQ(dialog->height(), dialog->m_fullHeight);
+    dialog->OnTimer();
+    EXPECT_FALSE(dialog->m_overflowIcon->isVisible());
+}
+
+TEST(LinkLabelTest, ColoursFollowHoverAndVisitedAndAFailedOpenChangesNothing) {
+    AboutDialog about;
+    LinkLabel *web = about.m_webLink;
+    EXPECT_EQ(web->currentColor(), QColor(0, 0, 255));
+    EXPECT_TRUE(web->font().underline());
+    web->setHover(true);
+    EXPECT_EQ(web->currentColor(), QColor(0, 0, 200));
+    QStringList opened;
+    platform::uiHooks().openUrl = [&](const QString &url) {
+        opened << url;
+        return false;
+    };
+    web->open();
+    EXPECT_FALSE(web->visited());
+    platform::uiHooks().openUrl = [&](const QString &url) {
+        opened << url;
+        return true;
+    };
+    about.m_mailLink->open();
+    EXPECT_TRUE(about.m_mailLink->visited());
+    about.m_mailLink->setHover(true);
+    EXPECT_EQ(about.m_mailLink->currentColor(), QColor(170, 0, 128));
+    about.m_mailLink->setHover(false);
+    EXPECT_EQ(about.m_mailLink->currentColor(), QColor(128, 0, 128));
+    EXPECT_EQ(opened, QStringList({"https://brisgal.example", "mailto:kalvosan@brisgal.example"}));
+    platform::uiHooks().openUrl = nullptr;
+}
+
+TEST(LinkLabelTest, AnEmptyTargetOpensTheLabelsOwnText) {
+    AboutDialog about;
+    about.m_webLink->setTarget(QString());
+    QString opened;
+    platform::uiHooks().openUrl = [&](const QString &url) {
+        opened = url;
+        return true;
+    };
+    about.m_webLink->open();
+    platform::uiHooks().openUrl = nullptr;
+    EXPECT_EQ(opened, about.m_webLink->text());
+    EXPECT_EQ(about.windowTitle(), "About Kalvosan..");
+}
+
+} // namespace
