@@ -22,7 +22,8 @@ void queueOneMoreBlock(const QString &file) {
     sleepMs(250);
 }
 
-// 1. After Start returns, only the new worker's lines reach the list.
+// 1. After Start returns, only the new worker's lines reach the list: the earlier worker's
+// block that was already queued never shows, not even before the new worker empties the list.
 TEST_F(LoaderLibrary, StartSupersedesTheEarlierWorker) {
     const QString first = writeFile("first.bin", randomBytes(64, 1));
     start(&m_list, first);
@@ -31,10 +32,17 @@ TEST_F(LoaderLibrary, StartSupersedesTheEarlierWorker) {
 
     const QByteArray second = randomBytes(40, 2);
     start(&m_list, writeFile("second.bin", second));
+    QStringList inserted;
+    QObject::connect(m_list.model(), &QAbstractItemModel::rowsInserted,
+                     [&](const QModelIndex &, int from, int to) {
+                         for (int row = from; row <= to; ++row)
+                             inserted.append(m_list.item(row)->text());
+                     });
     finish();
     expectListSettlesTo(expectedLines(second));
     settle(300);
     EXPECT_EQ(lines(), expectedLines(second));
+    EXPECT_EQ(inserted, expectedLines(second));
 }
 
 // 2. After Stop returns, the stopped worker adds nothing more: neither a block already queued
