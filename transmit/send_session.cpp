@@ -1,12 +1,69 @@
+// The handlers of the "Output" group: choosing the send file, starting a send, and Abort,
+// which is also the end of every send.
 #include "app/terminal_dialog.h"
+#include "hexedit/hex_list_box.h"
+#include "platform/ui.h"
+#include "serial/serial_port.h"
+#include "transmit/send_logic.h"
 
-// Placeholder bodies until the send session lands.
-void TerminalDialog::OnOpenSendFile() {}
-void TerminalDialog::OnSend() {}
-void TerminalDialog::OnAbort() {}
-void TerminalDialog::SendWorker(std::uint64_t) {}
-bool TerminalDialog::WriteFully(const char *, std::uint32_t) { return false; }
-bool TerminalDialog::WriteOnce(const char *, std::uint32_t) { return false; }
-void TerminalDialog::SendChunkDelayed(const char *, std::uint32_t) {}
-void TerminalDialog::OnEditorSend() {}
-void TerminalDialog::ReplyMonitor(std::uint64_t) {}
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+void TerminalDialog::OnOpenSendFile() {
+    CloseCellEdit();
+    const auto chosen =
+        platform::chooseOpenFile(this, QStringLiteral("Select file for transmission"));
+    if (!chosen)
+        return;
+    m_sendFileName = *chosen;
+    itemAs<QLineEdit>(1012)->setText(m_sendFileName);
+    if (m_editorOpen && m_pfnStop && m_pfnStart && m_pfnFinish) {
+        m_pfnStop();
+        m_pfnStart(m_hexList, m_sendFileName);
+        m_pfnFinish();
+    }
+}
+
+void TerminalDialog::OnSend() {
+    // The previous worker may still be in its last write or delay, holding the port, the file
+    // and the flags; a new send begins only when it has ended.
+    StopAndJoinWorker();
+    m_writePending = false;
+    CloseCellEdit();
+    // A delay that is not an integer has been reported; the send goes on with the members as
+    // they are.
+    UpdateData(true);
+    if (m_baudRate.isEmpty())
+        return;
+    m_captureFile.close();
+    m_captureFile.setFileName(m_sendFileName);
+    if (!m_captureFile.open(QIODevice::ReadOnly)) {
+        platform::messageBox(this, QStringLiteral("Could not open file ") + m_sendFileName);
+        return;
+    }
+    if (!OpenSerialPort(PortProfile::Send)) {
+        m_captureFile.close();
+        return;
+    }
+    SetControlState(ControlState::Sending);
+    m_running = true;
+    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    m_progress->setRange(0, transmit::ProgressScale(m_captureFile.size()).maximum());
+    m_progress->setValue(0);
+    const std::uint64_t transfer = ++m_transfer;
+    m_worker = std::thread([this, transfer] { SendWorker(transfer); });
+}
+
+// The Abort button, and the end of every send (queued to this thread by the worker). The port
+// stays open; the next opening closes it.
+void TerminalDialog::OnAbort() {
+    m_running = false;
+    // The device sees the end at once, not only when the worker has left its current write.
+    if (m_hPort)
+        m_hPort->setDtr(false);
+    CloseCellEdit();
+    m_stopMonitor = true;
+    itemAs<QPlainTextEdit>(1054)->clear();
+    SetControlState(ControlState::Idle);
+}

@@ -1,0 +1,47 @@
+#include "transmit/send_logic.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace transmit {
+
+std::int64_t delayMicroseconds(int delayMs) {
+    return delayMs <= 0 ? 0 : std::int64_t(delayMs) * 1000;
+}
+
+void WaitMicroseconds(std::int64_t us, const std::atomic<bool> &running) {
+    using Clock = std::chrono::steady_clock;
+    if (us <= 0)
+        return;
+    const Clock::time_point start = Clock::now();
+    const auto wait = std::chrono::microseconds(us);
+    while (Clock::now() - start < wait) {
+        if (!running.load(std::memory_order_relaxed))
+            return;
+    }
+}
+
+ProgressScale::ProgressScale(qint64 length) {
+    constexpr qint64 kIntMax = std::numeric_limits<int>::max();
+    const qint64 bytes = std::max<qint64>(length, 0);
+    m_divisor = bytes <= kIntMax ? 1 : (bytes + kIntMax - 1) / kIntMax;
+    m_maximum = int(bytes / m_divisor);
+}
+
+int ProgressScale::position(qint64 done) const {
+    return int(std::clamp<qint64>(done / m_divisor, 0, m_maximum));
+}
+
+QString sendTitle(qint64 sent, qint64 fileLength) {
+    return QStringLiteral("Kalvosan - Bytes send: %1 (%2)").arg(sent).arg(fileLength);
+}
+
+QString tempFilePath(const QString &directory) {
+    QString path = directory;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + QStringLiteral("temp.bin");
+}
+
+} // namespace transmit
