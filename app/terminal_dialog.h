@@ -138,6 +138,9 @@ public:
     int m_flowIndex = 2;
     std::atomic<bool> m_mode2{false};
     QIcon m_hIcon;
+    // Milliseconds a send may take per byte (0: no write time-out); set by OpenSerialPort with
+    // the send profile before the send worker starts.
+    std::uint32_t m_writeMultiplier = 0;
 
     // The one worker of the running transfer (ReceiveWorker, or SendWorker followed by
     // ReplyMonitor). Handlers join it before a new transfer takes the port and the file.
