@@ -1,4 +1,4 @@
-// libkalvosan.so: the entries Start, Stop and Finish (Part 6.1) around LoaderWorker (Part 6.2).
+// libkalvosan.so: the entries Start, Stop and Finish around LoaderWorker.
 //
 // The entries are called on the thread of the list (the UI thread). The library guarantees:
 //  1. After Start returns, only the new worker's lines reach the list: Start stops and joins

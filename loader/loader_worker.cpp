@@ -1,4 +1,4 @@
-// LoaderWorker (Part 6.2): turns the file named by g_loadPath into hex lines, block by block,
+// LoaderWorker: turns the file named by g_loadPath into hex lines, block by block,
 // and follows the file while it grows. Lines reach the list by one queued call per block onto
 // the UI thread; the worker itself never waits for that thread.
 #include "loader/loader_worker.h"

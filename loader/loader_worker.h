@@ -15,7 +15,7 @@ class QObject;
 
 namespace loader {
 
-// Part 6.1 / 6.2 library state. g_loadPath is written by Start only while no worker runs.
+// The library state. g_loadPath is written by Start only while no worker runs.
 extern QString g_loadPath;
 extern std::atomic<int> g_stopFlag;
 extern std::atomic<int> g_finishFlag;
@@ -38,7 +38,7 @@ struct WorkerTarget {
 // Waits up to `step` or until Stop, Finish or the unload guard wakes it.
 void waitStep(std::chrono::milliseconds step);
 
-// The thread function of Part 6.2. Returns 0.
+// The thread function of a load. Returns 0.
 int LoaderWorker(WorkerTarget target);
 
 } // namespace loader

@@ -31,7 +31,7 @@ void settle(int ms);
 void sleepMs(int ms);
 QByteArray randomBytes(int size, quint32 seed = 1);
 void appendFile(const QString &path, const QByteArray &bytes);
-// The lines of the Part 6.2 format for bytes shown from line 0, with the short tail line.
+// The hex lines for bytes shown from line 0, with the short tail line.
 QStringList expectedLines(const QByteArray &bytes, bool withTail = true);
 QStringList listLines(const QListWidget &list);
 

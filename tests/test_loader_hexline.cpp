@@ -1,4 +1,4 @@
-// The hex line as a pure function: the examples of Part 6.2, the column layout of short
+// The hex line as a pure function: known example lines, the column layout of short
 // lines, the ASCII part, and labels of more than four digits.
 #include "loader/hexline.h"
 #include "tests/test_loader_fixture.h"
