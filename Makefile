@@ -40,10 +40,15 @@ bench: deps
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A CUPS scheduler with a PDF printer named "PDF", for the end-to-end print test.
+# A CUPS scheduler with a PDF printer named "PDF", for the end-to-end print test. cups-pdf
+# writes each job to ~/PDF of the user who printed it (/root/PDF for root). Its PostScript is
+# made by pdftocairo, so that the text of a printed plain-text file stays extractable.
 printer: deps
-	@pgrep -x cupsd >/dev/null || { $(SUDO) cupsd || true; sleep 1; }
-	@lpstat -p PDF >/dev/null 2>&1 || $(SUDO) lpadmin -p PDF -E -v cups-pdf:/ -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd || true
+	@pgrep -x cupsd >/dev/null || $(SUDO) cupsd || true
+	@for i in $$(seq 50); do lpstat -r 2>/dev/null | grep -q 'is running' && break; sleep 0.2; done
+	@lpstat -p PDF >/dev/null 2>&1 || $(SUDO) lpadmin -p PDF -E -v cups-pdf:/ -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null || true
+	@$(SUDO) lpadmin -p PDF -o pdftops-renderer-default=pdftocairo 2>/dev/null || true
+	@lpstat -r; lpstat -p PDF || true
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) build-bench

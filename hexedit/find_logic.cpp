@@ -3,6 +3,8 @@
 #include "loader/hexline.h"
 
 #include <algorithm>
+#include <array>
+#include <string>
 #include <vector>
 
 namespace {
@@ -17,43 +19,31 @@ QString upperEachChar(QString text) {
     return text;
 }
 
-// The searched text of a few lines, with the line and column each character came from.
-struct Window {
-    QString text;
-    std::vector<int> lineOf;
-    std::vector<int> columnOf;
-    int lastLine = -1;
-
-    void add(QChar c, int line, int column) {
-        text.append(c);
-        lineOf.push_back(line);
-        columnOf.push_back(column);
-    }
+// One line reduced to the part the search looks at, with the column each character came from.
+struct LinePart {
+    std::u16string text;
+    std::vector<int> columns;
+    int line = -1;
 };
 
-void appendHexPart(Window &w, const QString &line, int index) {
+void reduceLine(const QString &line, bool asciiMode, bool upperCase, LinePart &part) {
+    part.text.clear();
+    part.columns.clear();
+    if (asciiMode) {
+        for (int column = hexline::kAsciiColumn; column < line.size(); ++column) {
+            part.text.push_back(
+                (upperCase ? line.at(column).toUpper() : line.at(column)).unicode());
+            part.columns.push_back(column);
+        }
+        return;
+    }
     const int last = std::min<int>(line.size(), hexline::kHexAreaFirst + hexline::kHexAreaLength);
     for (int column = hexline::kHexAreaFirst; column < last; ++column) {
-        if (line.at(column) != u' ')
-            w.add(line.at(column), index, column);
+        if (line.at(column) != u' ') {
+            part.text.push_back(line.at(column).unicode());
+            part.columns.push_back(column);
+        }
     }
-}
-
-void appendAsciiPart(Window &w, const QString &line, int index, bool upperCase) {
-    for (int column = hexline::kAsciiColumn; column < line.size(); ++column)
-        w.add(upperCase ? line.at(column).toUpper() : line.at(column), index, column);
-}
-
-Window buildWindow(const QStringList &lines, int first, bool asciiMode, bool upperCase) {
-    Window w;
-    w.lastLine = std::min<int>(first + kWindowLines, lines.size()) - 1;
-    for (int index = first; index <= w.lastLine; ++index) {
-        if (asciiMode)
-            appendAsciiPart(w, lines.at(index), index, upperCase);
-        else
-            appendHexPart(w, lines.at(index), index);
-    }
-    return w;
 }
 
 // The cell at a column: 0..31 for the digits, 32..47 for the ASCII characters, -1 elsewhere.
@@ -67,29 +57,83 @@ int cellAt(int column) {
     return -1;
 }
 
-int findInWindow(const Window &w, const QString &text, int from, bool asciiMode) {
-    for (qsizetype at = w.text.indexOf(text, std::max(from, 0)); at >= 0;
-         at = w.text.indexOf(text, at + 1)) {
-        // A hex hit has to begin a byte, not straddle two.
-        if (asciiMode || cellAt(w.columnOf[at]) % 2 == 0)
-            return int(at);
-    }
-    return -1;
-}
+// The search window of line `first`: the parts of lines first..first+2, as many as exist.
+// Moving on by one line reduces just the one line that comes in, so that each line is reduced
+// once per search rather than once for every window that holds it.
+class WindowScanner {
+public:
+    WindowScanner(const QStringList &lines, bool asciiMode, bool upperCase)
+        : m_lines(lines), m_asciiMode(asciiMode), m_upperCase(upperCase) {}
 
-// Moves the state to window position `next`: findLine becomes the line before the one that
-// position lies in, findPos the position within that line's part.
-void advanceTo(FindState &state, const Window &w, int next) {
-    if (next >= w.text.size()) {
-        state = {w.lastLine, 0};
-        return;
+    void moveTo(int first) {
+        m_first = first;
+        m_count = std::min<int>(kWindowLines, int(m_lines.size()) - first);
+        m_text.clear();
+        for (int k = 0; k < m_count; ++k) {
+            const LinePart &p = part(first + k);
+            m_start[k] = int(m_text.size());
+            m_text += p.text;
+        }
     }
-    const int line = w.lineOf[next];
-    int partStart = next;
-    while (partStart > 0 && w.lineOf[partStart - 1] == line)
-        --partStart;
-    state = {line - 1, next - partStart};
-}
+    int lastLine() const { return m_first + m_count - 1; }
+
+    // The first occurrence at `from` or later; a hex hit has to begin a byte, not straddle two.
+    int find(const QString &text, int from) const {
+        const QStringView window(m_text);
+        for (qsizetype at = window.indexOf(text, std::max(from, 0)); at >= 0;
+             at = window.indexOf(text, at + 1)) {
+            if (m_asciiMode || cellAt(columnAt(int(at))) % 2 == 0)
+                return int(at);
+        }
+        return -1;
+    }
+
+    FindResult hitAt(int at) const {
+        const int k = partHolding(at);
+        return {true, m_first + k, cellAt(columnAt(at))};
+    }
+
+    // The state for going on at window position `next`: findLine becomes the line before the
+    // one that position lies in, findPos the position within that line's part.
+    FindState stateAt(int next) const {
+        if (next >= int(m_text.size()))
+            return {lastLine(), 0};
+        const int k = partHolding(next);
+        return {m_first + k - 1, next - m_start[k]};
+    }
+
+private:
+    const LinePart &part(int line) {
+        LinePart &p = m_parts[std::size_t(line % kWindowLines)];
+        if (p.line != line) {
+            reduceLine(m_lines.at(line), m_asciiMode, m_upperCase, p);
+            p.line = line;
+        }
+        return p;
+    }
+    const LinePart &partOf(int k) const {
+        return m_parts[std::size_t((m_first + k) % kWindowLines)];
+    }
+    int partHolding(int position) const {
+        int k = 0;
+        while (position >= m_start[k] + int(partOf(k).text.size()))
+            ++k;
+        return k;
+    }
+    int columnAt(int position) const {
+        const int k = partHolding(position);
+        return partOf(k).columns[std::size_t(position - m_start[k])];
+    }
+
+    const QStringList &m_lines;
+    const bool m_asciiMode;
+    const bool m_upperCase;
+    std::array<LinePart, kWindowLines> m_parts;
+    std::u16string m_text;
+    int m_start[kWindowLines] = {};
+    int m_first = 0;
+    int m_count = 0;
+};
 
 } // namespace
 
@@ -117,13 +161,13 @@ FindResult findNext(const QStringList &lines, const QString &prepared, bool asci
         return {};
     }
     const int step = asciiMode ? 1 : 2; // the next search starts at the hit's second byte
+    WindowScanner scanner(lines, asciiMode, asciiMode && !caseSensitive);
     for (int first = state.findLine + 1; first < lines.size(); ++first) {
-        const Window w = buildWindow(lines, first, asciiMode, asciiMode && !caseSensitive);
-        const int at = findInWindow(w, prepared, state.findPos, asciiMode);
+        scanner.moveTo(first);
+        const int at = scanner.find(prepared, state.findPos);
         if (at >= 0) {
-            const FindResult hit{true, w.lineOf[at], cellAt(w.columnOf[at])};
-            advanceTo(state, w, at + step);
-            return hit;
+            state = scanner.stateAt(at + step);
+            return scanner.hitAt(at);
         }
         state = {first, 0};
     }

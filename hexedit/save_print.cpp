@@ -1,5 +1,87 @@
+// "&Save" (1020) writes a range of the editor's bytes to a file; "&Print" (1021) prints a
+// range of its lines through the print spooler.
 #include "app/terminal_dialog.h"
 
-// Placeholder bodies until save and print land.
-void TerminalDialog::OnSave() {}
-void TerminalDialog::OnPrint() {}
+#include "hexedit/hex_list_box.h"
+#include "hexedit/line_bytes.h"
+#include "hexedit/print_logic.h"
+#include "hexedit/range_dialog.h"
+#include "platform/ui.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+
+namespace {
+
+// Creates or empties the file and writes the bytes; false when it could not be written.
+bool writeWholeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size() && file.flush();
+}
+
+// Runs the script with /bin/sh in its own process; the program neither waits for it nor
+// looks at its result, and its output goes nowhere.
+void runDetached(const QString &script, const QString &directory) {
+    QProcess process;
+    process.setProgram(QStringLiteral("/bin/sh"));
+    process.setArguments({script});
+    process.setWorkingDirectory(directory);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.startDetached();
+}
+
+} // namespace
+
+void TerminalDialog::OnSave() {
+    CloseCellEdit();
+    if (m_hexList->count() == 0)
+        return;
+    const std::optional<QString> path =
+        platform::chooseSaveFile(this, QStringLiteral("Select file name"));
+    if (!path)
+        return;
+    const ByteRange range = askRange(this);
+    QFile file(*path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    // From here on the list does not change: the size and the bytes see the same lines.
+    const QStringList lines = m_hexList->lineTexts();
+    const int size = collectCapacity(int(lines.size()), range.from, range.to);
+    std::unique_ptr<std::uint8_t[]> buffer;
+    if (size >= 0)
+        buffer.reset(new (std::nothrow) std::uint8_t[std::size_t(size)]());
+    if (!buffer) {
+        platform::messageBox(this, QStringLiteral("Insufficient Memory.."),
+                             QStringLiteral("Kalvosan"), platform::MessageIcon::Critical);
+        return;
+    }
+    const platform::WaitCursor wait;
+    const int n = CollectBytes(lines, range.from, range.to, buffer.get());
+    file.write(reinterpret_cast<const char *>(buffer.get()), n);
+}
+
+void TerminalDialog::OnPrint() {
+    if (m_hexList->count() == 0)
+        return;
+    const std::optional<QString> printer = platform::choosePrinter(this);
+    if (!printer)
+        return;
+    const QString printout = m_startDir + QStringLiteral("/printout.txt");
+    const QString script = m_startDir + QStringLiteral("/print.sh");
+    // A script the program could not write itself is never run: it could hold anything.
+    const bool scriptWritten = writeWholeFile(script, printCommand(*printer, printout).toUtf8());
+    const ByteRange range = askRange(this);
+    const QStringList lines = m_hexList->lineTexts();
+    const auto [first, last] = printLineRange(range.from, range.to, int(lines.size()));
+    if (!writeWholeFile(printout, printoutContent(lines, first, last)) || !scriptWritten)
+        return;
+    runDetached(script, m_startDir);
+}

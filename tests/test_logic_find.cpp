@@ -142,6 +142,20 @@ TEST(Find, BlankCellBeforeTheHitInItsLine) {
     EXPECT_EQ(allHits(lines, "42", false), (std::vector<Hit>{{0, 4}, {0, 8}}));
 }
 
+TEST(Find, ShortBlankAndEditedLinesFurtherDownTheList) {
+    // Each line is reduced once per search and reused by the next two windows: hits past the
+    // first windows must still land on the line and cell where they stand.
+    const QStringList lines{line(0, {0xAA}),
+                            hexline::blankLine(1),
+                            line(2, {0xBB, 0xAA}),
+                            line(3, {0xBB}),
+                            blankCell(logictest::countingLine(4, 0xA0), 10),
+                            line(5, {0xAA, 0xBB})};
+    // The first hit joins line 0 to line 2 over the blank line, as the window holds them.
+    EXPECT_EQ(allHits(lines, "AABB", false), (std::vector<Hit>{{0, 0}, {2, 2}, {5, 0}}));
+    EXPECT_EQ(allHits(lines, "ABAC", false), (std::vector<Hit>{{4, 22}}));
+}
+
 TEST(Find, EmptySearchTextFindsNothing) {
     FindState state{0, 4};
     EXPECT_FALSE(findNext(kTwoLines, QString(), false, false, state).found);
