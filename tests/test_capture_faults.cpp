@@ -1,0 +1,133 @@
+// Captures that cannot start or cannot go on: the messages, what stays on disk, the controls,
+// and a worker that never spins or outlives the window.
+#include "serial/serial_port.h"
+#include "tests/test_capture_fixture.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
+
+namespace {
+
+std::chrono::microseconds processCpuTime() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto total = [](const timeval &t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    return total(usage.ru_utime) + total(usage.ru_stime);
+}
+
+TEST_F(CaptureTest, APortThatCannotBeOpenedLeavesTheFileAndTheName) {
+    serial::SerialPort busy;
+    ASSERT_TRUE(busy.open(pty.slavePath()));
+    const QString ports[] = {QStringLiteral("/dev/kalvosan-no-such-port"), pty.slavePath(),
+                             QStringLiteral("/dev/null")};
+    setFileName(QStringLiteral("abc.vmf"));
+    for (const QString &port : ports) {
+        SCOPED_TRACE(port.toStdString());
+        messages.clear();
+        testsupport::writeFile(controlsPath(), "old content");
+        setPort(port);
+        clickStart();
+        ASSERT_EQ(messages.messages().size(), 1u);
+        EXPECT_EQ(messages.lastText(), "Could not open port " + port);
+        EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
+        EXPECT_FALSE(dialog->m_captureFile.isOpen());
+        EXPECT_EQ(testsupport::readFile(path()), "ab"); // truncated, the header only
+        EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "abc.vmf");
+        EXPECT_TRUE(dialog->item(1008)->isEnabled());
+        EXPECT_FALSE(dialog->item(1009)->isEnabled());
+        EXPECT_FALSE(dialog->transferRunning());
+    }
+    busy.close();
+    setPort(pty.slavePath());
+    clickStart();
+    EXPECT_TRUE(capturing()); // the port that was busy opens once it is free
+    clickStop();
+}
+
+TEST_F(CaptureTest, AFileThatCannotBeCreatedStopsTheStart) {
+    const QString missing = dropDir.path() + QStringLiteral("/missing");
+    setDropDirectory(missing);
+    clickStart();
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + missing + "/data000000.bin");
+    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
+    EXPECT_FALSE(dialog->m_hPort && dialog->m_hPort->isOpen());
+    EXPECT_FALSE(capturing());
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000000.bin");
+}
+
+TEST_F(CaptureTest, TheBaudRateText) {
+    dialog->m_baudCombo->setEditText(QString());
+    clickStart();
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_FALSE(QFileInfo::exists(path()));
+    EXPECT_FALSE(capturing());
+    // Without leading digits the port keeps its rate and the capture runs.
+    dialog->m_baudCombo->setEditText(QStringLiteral("fast"));
+    clickStart();
+    ASSERT_TRUE(capturing());
+    syncWithWorker();
+    sendAndWait("bytes");
+    clickStop();
+    EXPECT_EQ(payloadInFile(), "bytes");
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(CaptureTest, AFailedWriteEndsTheCaptureWithAMessage) {
+    setDropDirectory(QStringLiteral("/dev"));
+    setFileName(QStringLiteral("full"));
+    clickStart();
+    ASSERT_TRUE(capturing());
+    // Sync bytes until the worker, past its start, tries to write one.
+    for (int i = 0; i < 20 && messages.messages().empty(); ++i) {
+        pty.write(QByteArray(1, kSync));
+        testsupport::waitUntil([&] { return !messages.messages().empty(); }, 500);
+    }
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not write file /dev/full");
+    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
+    EXPECT_FALSE(capturing());
+    EXPECT_TRUE(dialog->item(1000)->isEnabled());
+    EXPECT_FALSE(dialog->transferRunning());
+    EXPECT_FALSE(dialog->m_captureFile.isOpen());
+    // The next capture starts normally.
+    setDropDirectory(dropDir.path());
+    clickStart();
+    EXPECT_TRUE(capturing());
+    clickStop();
+}
+
+TEST_F(CaptureTest, ADeviceThatHangsUpNeitherSpinsNorBlocksStop) {
+    clickStart();
+    syncWithWorker();
+    sendAndWait("before");
+    pty.closeMaster();
+    const auto cpuBefore = processCpuTime();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const auto cpuUsed = processCpuTime() - cpuBefore;
+    // A worker that spun would use about the whole interval.
+    EXPECT_LT(cpuUsed, std::chrono::milliseconds(300));
+    EXPECT_TRUE(capturing());
+    clickStop();
+    EXPECT_FALSE(dialog->transferRunning());
+    EXPECT_FALSE(capturing());
+    EXPECT_EQ(payloadInFile(), "before");
+}
+
+TEST_F(CaptureTest, ClosingTheWindowDuringACaptureEndsTheWorkerAndKeepsTheFile) {
+    clickStart();
+    syncWithWorker();
+    sendAndWait("kept");
+    const QString file = path();
+    dialog.reset();
+    EXPECT_TRUE(testsupport::readFile(file).endsWith("kept"));
+}
+
+} // namespace

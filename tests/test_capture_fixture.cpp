@@ -1,0 +1,80 @@
+#include "tests/test_capture_fixture.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+
+void CaptureTest::SetUp() {
+    QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+    ASSERT_TRUE(dropDir.isValid());
+    dialog = std::make_unique<TerminalDialog>();
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->show();
+    setPort(pty.slavePath());
+    setDropDirectory(dropDir.path());
+}
+
+void CaptureTest::TearDown() {
+    dialog.reset();
+}
+
+void CaptureTest::setPort(const QString &name) {
+    dialog->m_portCombo->setEditText(name);
+}
+
+void CaptureTest::setFileName(const QString &name) {
+    dialog->itemAs<QLineEdit>(1006)->setText(name);
+}
+
+void CaptureTest::setDropDirectory(const QString &dir) {
+    dialog->itemAs<QLineEdit>(1007)->setText(dir);
+}
+
+void CaptureTest::clickStart() {
+    m_capturePath = controlsPath();
+    QTest::mouseClick(dialog->item(1008), Qt::LeftButton);
+}
+
+void CaptureTest::clickStop() {
+    QTest::mouseClick(dialog->item(1009), Qt::LeftButton);
+}
+
+QString CaptureTest::controlsPath() const {
+    return dialog->itemAs<QLineEdit>(1007)->text() + u'/' + dialog->itemAs<QLineEdit>(1006)->text();
+}
+
+qint64 CaptureTest::fileSize() const {
+    return QFileInfo(path()).size();
+}
+
+void CaptureTest::syncWithWorker() {
+    const qint64 before = fileSize();
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        pty.write(QByteArray(1, kSync));
+        if (testsupport::waitUntil([&] { return fileSize() > before; }, 500))
+            return;
+    }
+    FAIL() << "the worker never wrote a byte";
+}
+
+QByteArray CaptureTest::payloadInFile(qsizetype headerSize) const {
+    QByteArray bytes = testsupport::readFile(path()).mid(headerSize);
+    qsizetype syncBytes = 0;
+    while (syncBytes < bytes.size() && bytes.at(syncBytes) == kSync)
+        ++syncBytes;
+    EXPECT_GE(syncBytes, 1) << "no sync byte in the file";
+    return bytes.mid(syncBytes);
+}
+
+void CaptureTest::sendAndWait(const QByteArray &bytes) {
+    const qint64 target = fileSize() + bytes.size();
+    pty.write(bytes);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fileSize() >= target; }, 20000))
+        << fileSize() << " of " << target;
+}
+
+bool CaptureTest::capturing() const {
+    return dialog->item(1009)->isEnabled() && !dialog->item(1008)->isEnabled();
+}

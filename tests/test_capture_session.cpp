@@ -1,0 +1,203 @@
+// Captures end to end: the window's buttons, a pty as the device, the file on disk.
+#include "hexedit/hex_list_box.h"
+#include "serial/serial_port.h"
+#include "tests/test_capture_fixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+QByteArray everyByteValue() {
+    QByteArray bytes(256, 0);
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = char(i);
+    return bytes;
+}
+
+QByteArray randomBlock(qsizetype size) {
+    QByteArray bytes(size, 0);
+    QRandomGenerator rng(20240613);
+    for (char &b : bytes)
+        b = char(rng.bounded(256));
+    bytes[0] = 'R'; // never a sync byte
+    return bytes;
+}
+
+TEST_F(CaptureTest, CapturesEveryByteUnchangedAndShowsTheCount) {
+    clickStart();
+    EXPECT_TRUE(capturing());
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    for (int off : {1000, 1005, 1006, 1007, 2, 1016, 1011, 1013, 1041})
+        EXPECT_FALSE(dialog->item(off)->isEnabled()) << off;
+    syncWithWorker();
+    const QByteArray payload = everyByteValue() + randomBlock(300 * 1024);
+    sendAndWait(payload);
+    clickStop();
+    EXPECT_FALSE(dialog->transferRunning());
+    EXPECT_EQ(payloadInFile(), payload);
+    const QString title = QStringLiteral("Kalvosan - Bytes received: %1").arg(fileSize());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->windowTitle() == title; }))
+        << dialog->windowTitle().toStdString();
+    EXPECT_FALSE(capturing());
+    EXPECT_TRUE(dialog->item(1041)->isEnabled());
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000001.bin");
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(CaptureTest, HeaderRuleAndNameAdvance) {
+    struct Case {
+        QString name;
+        QByteArray header;
+        QString next;
+    };
+    const Case cases[] = {{"abc.vmf", "ab", "abc.vmf"},
+                          {"ab.vmf", "", "ab.vmf"},
+                          {"XY0001.VM2", "XY", "XY0002.VM2"},
+                          {"data000009.bin", "", "data000010.bin"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        setFileName(c.name);
+        clickStart();
+        ASSERT_TRUE(capturing());
+        const QString file = path();
+        syncWithWorker();
+        sendAndWait("DATA");
+        clickStop();
+        const QByteArray content = testsupport::readFile(file);
+        EXPECT_EQ(content.left(c.header.size()), c.header);
+        EXPECT_TRUE(content.endsWith("DATA"));
+        EXPECT_NE(content.at(c.header.size()), 'D'); // a sync byte follows the header
+        EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), c.next);
+    }
+}
+
+TEST_F(CaptureTest, BytesWaitingBeforeTheStartAreDroppedAndTheLastOnesKept) {
+    {
+        // The bytes must really be queued in the port before "Start", or the test proves nothing.
+        serial::SerialPort probe;
+        ASSERT_TRUE(probe.open(pty.slavePath()));
+        pty.write("STALE");
+        ASSERT_TRUE(testsupport::waitUntil([&] { return probe.bytesAvailable() == 5; }));
+    }
+    clickStart();
+    syncWithWorker();
+    sendAndWait("FRESH");
+    // Sent right before "Stop", with no time for the loop: the last read takes them.
+    pty.write("LAST");
+    clickStop();
+    EXPECT_EQ(payloadInFile(), "FRESHLAST");
+}
+
+TEST_F(CaptureTest, ACaptureWithoutInputLeavesAnEmptyFileAndTheTitle) {
+    clickStart();
+    ASSERT_TRUE(capturing());
+    const QString file = path();
+    QTest::qWait(200);
+    clickStop();
+    EXPECT_TRUE(QFileInfo::exists(file));
+    EXPECT_EQ(QFileInfo(file).size(), 0);
+    QTest::qWait(100);
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+}
+
+TEST_F(CaptureTest, TheOpenPaneShowsTheCaptureWhileItRuns) {
+    dialog->OnEditor();
+    ASSERT_TRUE(dialog->m_editorOpen);
+    clickStart();
+    syncWithWorker();
+    sendAndWait(QByteArray(64, 'x'));
+    // While the file grows the pane shows its full lines.
+    const int fullLines = int(fileSize() / 16);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->m_hexList->count() >= fullLines; }))
+        << dialog->m_hexList->count() << " of " << fullLines;
+    EXPECT_TRUE(capturing());
+    EXPECT_TRUE(dialog->m_hexList->lineText(fullLines - 1).endsWith("xxxxxxxxxxxxxxxx"));
+    sendAndWait("yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy");
+    clickStop();
+    // Finish reads the file to its end, the last part line included.
+    const int lines = int((fileSize() + 15) / 16);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->m_hexList->count() == lines; }))
+        << dialog->m_hexList->count() << " of " << lines;
+    const QString tail = QString::fromLatin1(testsupport::readFile(path()).mid((lines - 1) * 16));
+    EXPECT_TRUE(dialog->m_hexList->lineText(lines - 1).endsWith(tail));
+}
+
+TEST_F(CaptureTest, RefusedRs485IsReportedAndTheCaptureGoesOn) {
+    auto *rs485 = dialog->itemAs<QCheckBox>(1055);
+    EXPECT_FALSE(rs485->isVisible());
+    rs485->setChecked(true);
+    clickStart();
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Unable to pass data into driver");
+    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::None);
+    EXPECT_TRUE(capturing());
+    syncWithWorker();
+    sendAndWait("ok");
+    clickStop();
+    EXPECT_EQ(payloadInFile(), "ok");
+}
+
+TEST_F(CaptureTest, ABadDelayStopsTheExchangeAndTheCaptureUsesTheMembersAsTheyWere) {
+    clickStart();
+    clickStop();
+    dialog->itemAs<QLineEdit>(1047)->setText("ten");
+    setPort(QStringLiteral("/dev/kalvosan-no-such-port")); // not read: the exchange stopped
+    clickStart();
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Please enter an integer.");
+    EXPECT_TRUE(capturing());
+    syncWithWorker();
+    sendAndWait("same port");
+    clickStop();
+    EXPECT_EQ(payloadInFile(), "same port");
+}
+
+TEST_F(CaptureTest, ScanReleasesThePortWithoutBlockingAndSelectsNothing) {
+    clickStart();
+    clickStop();
+    ASSERT_TRUE(dialog->m_hPort && dialog->m_hPort->isOpen()); // "Stop" leaves the port open
+    const int entries = dialog->m_portCombo->count();
+    dialog->OnScan();
+    EXPECT_FALSE(dialog->m_hPort->isOpen());
+    EXPECT_FALSE(dialog->item(1041)->isEnabled());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    // The probing waits for its pause on a timer: nothing has been listed yet.
+    EXPECT_EQ(dialog->m_portCombo->count(), entries);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->item(1041)->isEnabled(); }));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(dialog->m_portCombo->currentIndex(), -1);
+    EXPECT_EQ(dialog->m_portCombo->currentText(), "");
+    for (int i = 0; i < dialog->m_portCombo->count(); ++i)
+        EXPECT_NE(dialog->m_portCombo->itemText(i), pty.slavePath());
+}
+
+TEST_F(CaptureTest, ScanStaysDisabledWhenACaptureStartsDuringItsPause) {
+    dialog->OnScan();
+    setPort(pty.slavePath());
+    clickStart();
+    ASSERT_TRUE(capturing());
+    QTest::qWait(1500);
+    EXPECT_FALSE(dialog->item(1041)->isEnabled());
+    clickStop();
+    EXPECT_TRUE(dialog->item(1041)->isEnabled());
+}
+
+TEST_F(CaptureTest, RtsButtonsAreSilentWithAndWithoutAPort) {
+    dialog->OnRtsOff();
+    dialog->OnRtsOn();
+    clickStart();
+    clickStop();
+    dialog->OnRtsOff();
+    dialog->OnRtsOn();
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_FALSE(dialog->item(1051)->isVisible());
+    EXPECT_FALSE(dialog->item(1052)->isVisible());
+}
+
+} // namespace
