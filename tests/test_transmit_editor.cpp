@@ -1,0 +1,141 @@
+// The editor's "S&end" with the reply monitor, and the drop directory chooser.
+#include "hexedit/hex_list_box.h"
+#include "loader/hexline.h"
+#include "tests/test_transmit_fixture.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace transmittest {
+namespace {
+
+QString line(int index, const QByteArray &bytes) {
+    return hexline::formatLine(index, reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                               int(bytes.size()));
+}
+
+QByteArray counting(int first, int count) {
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes.append(char(first + i));
+    return bytes;
+}
+
+class EditorSendTest : public TransmitTest {
+protected:
+    QString tempBin() const { return path("temp.bin"); }
+    bool monitoring() { return sending() && dialog->m_replyMonitor.load(); }
+    void abortMonitor() {
+        click(1014);
+        ASSERT_TRUE(waitIdle(10000));
+        dialog->StopAndJoinWorker();
+        EXPECT_FALSE(dialog->m_replyMonitor.load());
+        EXPECT_TRUE(inputBuffer().isEmpty());
+    }
+};
+
+TEST_F(EditorSendTest, TheBytesGoOutAndTheReplyShowsUntilAbort) {
+    const QByteArray bytes = counting(0x30, 19);
+    dialog->m_hexList->addItem(line(0, bytes.left(16)));
+    dialog->m_hexList->addItem(line(1, bytes.mid(16)));
+    click(1022);
+    EXPECT_EQ(testsupport::readFile(tempBin()), bytes);
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), tempBin());
+    EXPECT_EQ(pty.read(19, 10000), bytes);
+    ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan - Bytes send: 19 (19)");
+
+    pty.write(counting(0, 17));
+    const QString expected = "00 01 02 03 04 05 06 07   08 09 0A 0B 0C 0D 0E 0F   \n10 ";
+    EXPECT_TRUE(testsupport::waitUntil([&] { return inputBuffer() == expected; }))
+        << inputBuffer().toStdString();
+    pty.write(QByteArray("\xff\xab", 2));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return inputBuffer() == expected + "FF AB "; }))
+        << inputBuffer().toStdString();
+    EXPECT_TRUE(monitoring()); // only Abort ends it
+    abortMonitor();
+}
+
+TEST_F(EditorSendTest, ABlankLineSendsNothingAndMonitorsAtOnce) {
+    dialog->m_hexList->addItem(hexline::blankLine(0));
+    click(1022);
+    EXPECT_TRUE(QFileInfo(tempBin()).isFile());
+    EXPECT_EQ(QFileInfo(tempBin()).size(), 0);
+    ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    pty.write("A");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return inputBuffer() == "41 "; }));
+    EXPECT_TRUE(pty.read(1, 200).isEmpty());
+    abortMonitor();
+}
+
+TEST_F(EditorSendTest, AnEmptyListDoesNothing) {
+    click(1022);
+    EXPECT_FALSE(QFileInfo::exists(tempBin()));
+    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_TRUE(idle());
+}
+
+TEST_F(EditorSendTest, AFailedEditorSendLeavesNoMonitoringForTheNextSend) {
+    dialog->m_hexList->addItem(line(0, "ab"));
+    dialog->m_portCombo->setEditText(path("no-such-port"));
+    click(1022);
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_TRUE(messages.lastText().startsWith("Could not open port "));
+    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_TRUE(idle());
+
+    dialog->m_portCombo->setEditText(pty.slavePath());
+    send(sendFile("plain"));
+    EXPECT_EQ(pty.read(5, 10000), "plain");
+    EXPECT_TRUE(waitIdle(10000));
+}
+
+TEST_F(EditorSendTest, APlantedLinkIsNotWrittenThrough) {
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("victim.txt");
+    testsupport::writeFile(victim, "keep me");
+    for (const QString &target : {victim, elsewhere.filePath("dangling.bin")}) {
+        QFile::remove(tempBin());
+        ASSERT_TRUE(QFile::link(target, tempBin()));
+        dialog->m_hexList->clear();
+        dialog->m_hexList->addItem(line(0, "xyz"));
+        click(1022);
+        EXPECT_FALSE(QFileInfo(tempBin()).isSymLink());
+        EXPECT_EQ(testsupport::readFile(tempBin()), "xyz");
+        EXPECT_EQ(pty.read(3, 10000), "xyz");
+        ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
+        abortMonitor();
+    }
+    EXPECT_EQ(testsupport::readFile(victim), "keep me");
+    EXPECT_FALSE(QFileInfo::exists(elsewhere.filePath("dangling.bin")));
+}
+
+TEST_F(TransmitTest, TheDropDirectoryChooserShowsThePathOrKeepsTheText) {
+    std::vector<platform::FileDialogRequest> requests;
+    std::optional<QString> answer = QString("/some/where with blanks/");
+    platform::uiHooks().fileDialog = [&](const platform::FileDialogRequest &r) {
+        requests.push_back(r);
+        return answer;
+    };
+    auto *edit = dialog->itemAs<QLineEdit>(1007);
+    const QString before = edit->text();
+    click(1056);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].kind, platform::FileDialogKind::Directory);
+    EXPECT_EQ(requests[0].title, "Select drop directory");
+    EXPECT_EQ(requests[0].startPath, before);
+    EXPECT_EQ(edit->text(), "/some/where with blanks/");
+
+    answer.reset();
+    click(1056);
+    EXPECT_EQ(requests.back().startPath, "/some/where with blanks/");
+    EXPECT_EQ(edit->text(), "/some/where with blanks/");
+    edit->clear();
+    click(1056);
+    EXPECT_TRUE(edit->text().isEmpty());
+    platform::uiHooks().fileDialog = nullptr;
+}
+
+} // namespace
+} // namespace transmittest

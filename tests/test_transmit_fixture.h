@@ -1,0 +1,92 @@
+// A real main window whose port is a pseudo-terminal: the test plays the device on the master
+// side and drives the window through its buttons.
+#pragma once
+
+#include "app/terminal_dialog.h"
+#include "tests/test_support.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace transmittest {
+
+// Bytes a pty takes from its slave side before a write would block, written one at a time as
+// the byte-by-byte send does.
+inline int ptyCapacity() {
+    testsupport::Pty probe;
+    const int fd =
+        ::open(probe.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int taken = 0;
+    const char byte = 'x';
+    while (fd >= 0 && ::write(fd, &byte, 1) == 1)
+        ++taken;
+    if (fd >= 0)
+        ::close(fd);
+    return taken;
+}
+
+inline QByteArray patternBytes(int size, unsigned seed) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = char(seed >> 16);
+    }
+    return bytes;
+}
+
+class TransmitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+        dialog = std::make_unique<TerminalDialog>();
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->m_startDir = dir.path();
+        dialog->show();
+        dialog->m_portCombo->setEditText(pty.slavePath());
+        setBaud("115200");
+    }
+
+    void setBaud(const QString &text) { dialog->m_baudCombo->setEditText(text); }
+    void setDelay(const QString &text) { dialog->itemAs<QLineEdit>(1047)->setText(text); }
+    void setMode2(bool on) { dialog->itemAs<QCheckBox>(1057)->setChecked(on); }
+    void click(int id) { dialog->itemAs<QAbstractButton>(id)->click(); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    // Sends the file through "Send".
+    void send(const QString &file) {
+        dialog->itemAs<QLineEdit>(1012)->setText(file);
+        click(1013);
+    }
+    QString sendFile(const QByteArray &bytes, const QString &name = "send.bin") {
+        testsupport::writeFile(path(name), bytes);
+        return path(name);
+    }
+
+    bool sending() const { return dialog->item(1014)->isEnabled(); }
+    bool idle() const {
+        return !sending() && dialog->item(1013)->isEnabled() && dialog->item(1011)->isEnabled() &&
+               dialog->item(1008)->isEnabled() && !dialog->m_progress->isVisible();
+    }
+    bool waitIdle(int timeoutMs = 30000) {
+        return testsupport::waitUntil([this] { return idle(); }, timeoutMs);
+    }
+    QString inputBuffer() const { return dialog->itemAs<QPlainTextEdit>(1054)->toPlainText(); }
+
+    QTemporaryDir dir;
+    testsupport::Pty pty;
+    testsupport::MessageRecorder messages;
+    std::unique_ptr<TerminalDialog> dialog;
+};
+
+} // namespace transmittest

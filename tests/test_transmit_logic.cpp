@@ -1,0 +1,101 @@
+// The pure parts of a send: the busy-wait, the progress scale, the title and the temporary file.
+#include "tests/test_support.h"
+#include "transmit/send_logic.h"
+#include "transmit/temp_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <limits>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(SendDelay, MillisecondsBecomeMicrosecondsWithoutOverflow) {
+    EXPECT_EQ(transmit::delayMicroseconds(-1), 0);
+    EXPECT_EQ(transmit::delayMicroseconds(0), 0);
+    EXPECT_EQ(transmit::delayMicroseconds(-5), 0);
+    EXPECT_EQ(transmit::delayMicroseconds(7), 7000);
+    EXPECT_EQ(transmit::delayMicroseconds(std::numeric_limits<int>::max()),
+              std::int64_t(std::numeric_limits<int>::max()) * 1000);
+}
+
+TEST(SendDelay, WaitMicrosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
+    std::atomic<bool> running{true};
+    Clock::time_point start = Clock::now();
+    transmit::WaitMicroseconds(3000, running);
+    EXPECT_GE(Clock::now() - start, std::chrono::microseconds(3000));
+
+    start = Clock::now();
+    transmit::WaitMicroseconds(0, running);
+    transmit::WaitMicroseconds(-10, running);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+
+    // A wait of an hour ends when the flag drops.
+    std::thread stopper([&running] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        running = false;
+    });
+    start = Clock::now();
+    transmit::WaitMicroseconds(3600LL * 1000 * 1000, running);
+    stopper.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
+    const transmit::ProgressScale small(1000);
+    EXPECT_EQ(small.maximum(), 1000);
+    EXPECT_EQ(small.position(250), 250);
+    EXPECT_EQ(small.position(5000), 1000); // a file that grew during the send
+    EXPECT_EQ(transmit::ProgressScale(0).maximum(), 0);
+
+    const qint64 huge = 6LL * 1024 * 1024 * 1024;
+    const transmit::ProgressScale big(huge);
+    EXPECT_GT(big.maximum(), 0);
+    EXPECT_LE(big.maximum(), std::numeric_limits<int>::max());
+    EXPECT_EQ(big.position(huge), big.maximum());
+    EXPECT_EQ(big.position(huge / 2), big.maximum() / 2);
+    EXPECT_EQ(big.position(0), 0);
+}
+
+TEST(SendTexts, TitleAndTemporaryPath) {
+    EXPECT_EQ(transmit::sendTitle(4096, 10000), "Kalvosan - Bytes send: 4096 (10000)");
+    EXPECT_EQ(transmit::sendTitle(5000000000LL, 5000000000LL),
+              "Kalvosan - Bytes send: 5000000000 (5000000000)");
+    EXPECT_EQ(transmit::tempFilePath("/home/u"), "/home/u/temp.bin");
+    EXPECT_EQ(transmit::tempFilePath("/"), "/temp.bin");
+}
+
+TEST(TempFile, ReplacesFilesAndLinksButNeverWritesThroughThem) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("temp.bin");
+    ASSERT_TRUE(transmit::writeFreshFile(path, "abc", 3));
+    EXPECT_EQ(testsupport::readFile(path), "abc");
+    ASSERT_TRUE(transmit::writeFreshFile(path, "z", 1)); // an existing file is replaced
+    EXPECT_EQ(testsupport::readFile(path), "z");
+    ASSERT_TRUE(transmit::writeFreshFile(path, nullptr, 0));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+
+    const QString victim = dir.filePath("victim");
+    testsupport::writeFile(victim, "keep");
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::link(victim, path));
+    ASSERT_TRUE(transmit::writeFreshFile(path, "new", 3));
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(testsupport::readFile(path), "new");
+    EXPECT_EQ(testsupport::readFile(victim), "keep");
+
+    // A directory in the way is left alone, and the write fails.
+    const QString folder = dir.filePath("folder");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    EXPECT_FALSE(transmit::writeFreshFile(folder, "x", 1));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+} // namespace
