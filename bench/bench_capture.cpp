@@ -1,0 +1,168 @@
+// Capture throughput and idle cost. 100 MB are pushed into a pty as fast as the reading side
+// takes them, once read by `cat` into a file and once by a real capture of the terminal
+// window; the capture's rate is compared with cat's in the same run and its file with the
+// input. Then the CPU time of a capture that receives nothing for 10 s.
+#include "app/terminal_dialog.h"
+#include "tests/test_support.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testsupport::Pty;
+constexpr qint64 kVolume = 100LL * 1024 * 1024;
+constexpr int kRounds = 3;
+
+QByteArray randomInput() {
+    QByteArray bytes(kVolume, Qt::Uninitialized);
+    std::uint64_t x = 0x9E3779B97F4A7C15ULL;
+    for (qint64 i = 0; i + 8 <= bytes.size(); i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(bytes.data() + i, &x, 8);
+    }
+    return bytes;
+}
+
+bool waitForSize(const QString &path, qint64 size, std::chrono::seconds limit) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (QFileInfo(path).size() < size) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Seconds from the first byte pushed until the file holds all of them; negative on a stall.
+double timedTransfer(Pty &pty, const QByteArray &input, const QString &path) {
+    const Clock::time_point start = Clock::now();
+    std::thread writer([&] { pty.write(input); });
+    writer.join();
+    const bool complete = waitForSize(path, input.size(), std::chrono::seconds(60));
+    const std::chrono::duration<double> took = Clock::now() - start;
+    return complete ? took.count() : -1;
+}
+
+double catRound(const QByteArray &input, const QString &dir) {
+    Pty pty;
+    const QString path = dir + QStringLiteral("/cat.bin");
+    QProcess cat;
+    cat.setStandardInputFile(pty.slavePath());
+    cat.setStandardOutputFile(path, QIODevice::Truncate);
+    cat.start(QStringLiteral("cat"), {});
+    if (!cat.waitForStarted())
+        throw std::runtime_error("cannot start cat");
+    const double seconds = timedTransfer(pty, input, path);
+    cat.kill();
+    cat.waitForFinished();
+    return seconds;
+}
+
+void setUpCapture(TerminalDialog &dialog, const Pty &pty, const QString &dir) {
+    dialog.m_portCombo->setEditText(pty.slavePath());
+    dialog.itemAs<QLineEdit>(1007)->setText(dir);
+    dialog.itemAs<QLineEdit>(1006)->setText(QStringLiteral("capture.bin"));
+    dialog.OnStartCapture();
+    if (!dialog.item(1009)->isEnabled())
+        throw std::runtime_error("the capture did not start");
+    // The worker drops what waits at its start; let it get there before anything is sent.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// The rate, and whether the file equals the input.
+std::pair<double, bool> captureRound(const QByteArray &input, const QString &dir) {
+    Pty pty;
+    TerminalDialog dialog;
+    if (!dialog.OnInitDialog())
+        throw std::runtime_error("no loader library");
+    setUpCapture(dialog, pty, dir);
+    const double seconds = timedTransfer(pty, input, dir + QStringLiteral("/capture.bin"));
+    dialog.OnStopCapture();
+    QFile file(dir + QStringLiteral("/capture.bin"));
+    file.open(QIODevice::ReadOnly);
+    const bool equal = file.readAll() == input;
+    return {seconds, equal};
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double idleCaptureCpu(const QString &dir) {
+    Pty pty;
+    TerminalDialog dialog;
+    if (!dialog.OnInitDialog())
+        throw std::runtime_error("no loader library");
+    setUpCapture(dialog, pty, dir);
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double used = cpuSeconds() - before;
+    dialog.OnStopCapture();
+    return used;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QByteArray input = randomInput();
+    std::vector<double> catMBs;
+    std::vector<double> captureMBs;
+    bool allEqual = true;
+    const double mb = double(kVolume) / (1024 * 1024);
+    for (int round = 0; round < kRounds; ++round) {
+        const double catSeconds = catRound(input, dir.path());
+        const auto [captureSeconds, equal] = captureRound(input, dir.path());
+        if (catSeconds <= 0 || captureSeconds <= 0) {
+            std::printf("a transfer stalled (cat %.3f s, capture %.3f s)\n", catSeconds,
+                        captureSeconds);
+            return 1;
+        }
+        allEqual = allEqual && equal;
+        catMBs.push_back(mb / catSeconds);
+        captureMBs.push_back(mb / captureSeconds);
+        std::printf("round %d: cat %.1f MB/s, capture %.1f MB/s, file %s\n", round + 1,
+                    catMBs.back(), captureMBs.back(), equal ? "equal" : "DIFFERS");
+    }
+    const double ratio = median(captureMBs) / median(catMBs);
+    std::printf("capture of %.0f MB through a pty (median of %d): %.1f MB/s, cat %.1f MB/s, "
+                "ratio %.2f (target >= 0.80%s), no byte lost: %s\n",
+                mb, kRounds, median(captureMBs), median(catMBs), ratio,
+                ratio >= 0.8 ? "" : ", MISSED", allEqual ? "yes" : "NO");
+    const double idle = idleCaptureCpu(dir.path());
+    std::printf("idle capture, 10 s: %.1f ms CPU (%.2f %% of one core)\n", idle * 1e3,
+                idle / 10 * 100);
+    // The rate depends on the machine's load; a lost byte is a fault wherever it runs.
+    return allEqual ? 0 : 1;
+}
