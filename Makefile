@@ -44,7 +44,7 @@ install: build
 # writes each job to ~/PDF of the user who printed it (/root/PDF for root). Its PostScript is
 # made by pdftocairo, so that the text of a printed plain-text file stays extractable.
 printer: deps
-	@pgrep -x cupsd >/dev/null || $(SUDO) cupsd || true
+	@lpstat -r 2>/dev/null | grep -q 'is running' || $(SUDO) cupsd || true
 	@for i in $$(seq 50); do lpstat -r 2>/dev/null | grep -q 'is running' && break; sleep 0.2; done
 	@lpstat -p PDF >/dev/null 2>&1 || $(SUDO) lpadmin -p PDF -E -v cups-pdf:/ -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null || true
 	@$(SUDO) lpadmin -p PDF -o pdftops-renderer-default=pdftocairo 2>/dev/null || true
