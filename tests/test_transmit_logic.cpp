@@ -64,6 +64,19 @@ TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
     EXPECT_EQ(big.position(0), 0);
 }
 
+TEST(SendProgress, AnUpdateIsPostedOnlyWhenThePreviousWasShownAndTheLastCountArrives) {
+    transmit::ProgressMailbox mailbox;
+    int posts = 0;
+    const auto post = [&posts] { ++posts; };
+    mailbox.report(4096, 10000, post);
+    mailbox.report(8192, 10000, post); // the window has not shown the first one yet
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(mailbox.take(), std::make_pair(qint64(8192), qint64(10000)));
+    mailbox.report(10000, 12000, post);
+    EXPECT_EQ(posts, 2);
+    EXPECT_EQ(mailbox.take(), std::make_pair(qint64(10000), qint64(12000)));
+}
+
 TEST(SendTexts, TitleAndTemporaryPath) {
     EXPECT_EQ(transmit::sendTitle(4096, 10000), "Kalvosan - Bytes send: 4096 (10000)");
     EXPECT_EQ(transmit::sendTitle(5000000000LL, 5000000000LL),

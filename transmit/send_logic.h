@@ -6,6 +6,7 @@
 #include <QtGlobal>
 #include <atomic>
 #include <cstdint>
+#include <utility>
 
 namespace transmit {
 
@@ -34,6 +35,30 @@ public:
 private:
     qint64 m_divisor = 1;
     int m_maximum = 0;
+};
+
+// The latest count of a running send for the title and the progress bar. The worker reports
+// every chunk; a queued update is posted only when the previous one has been shown, so a busy
+// window never falls behind by more than one update, and the last count always arrives.
+class ProgressMailbox {
+public:
+    // Stores the count; calls post() when no update is waiting to be shown.
+    template <class Post> void report(qint64 sent, qint64 fileLength, Post &&post) {
+        m_sent = sent;
+        m_length = fileLength;
+        if (!m_waiting.exchange(true))
+            post();
+    }
+    // On the UI thread, in the posted update: the latest count (sent, file length).
+    std::pair<qint64, qint64> take() {
+        m_waiting = false;
+        return {m_sent.load(), m_length.load()};
+    }
+
+private:
+    std::atomic<qint64> m_sent{0};
+    std::atomic<qint64> m_length{0};
+    std::atomic<bool> m_waiting{false};
 };
 
 // "Kalvosan - Bytes send: %d (%d)": bytes sent so far and the send file's current length.

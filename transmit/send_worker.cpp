@@ -11,6 +11,7 @@
 #include <QProgressBar>
 
 #include <chrono>
+#include <memory>
 
 namespace {
 
@@ -24,6 +25,7 @@ void TerminalDialog::SendWorker(std::uint64_t transfer) {
     platform::raiseToTimeCritical();
     m_hPort->setDtr(true);
     char buffer[transmit::kChunkSize];
+    const auto progress = std::make_shared<transmit::ProgressMailbox>();
     qint64 total = 0;
     bool readFailed = false;
     while (m_running) {
@@ -47,10 +49,12 @@ void TerminalDialog::SendWorker(std::uint64_t transfer) {
                 break;
         }
         total += n;
-        const qint64 length = m_captureFile.size();
-        postToUi(transfer, [this, total, length] {
-            setWindowTitle(transmit::sendTitle(total, length));
-            m_progress->setValue(transmit::ProgressScale(length).position(total));
+        progress->report(total, m_captureFile.size(), [&] {
+            postToUi(transfer, [this, progress] {
+                const auto [sent, length] = progress->take();
+                setWindowTitle(transmit::sendTitle(sent, length));
+                m_progress->setValue(transmit::ProgressScale(length).position(sent));
+            });
         });
     }
     // The file's name, not m_sendFileName: the UI thread may exchange that member meanwhile.
