@@ -182,7 +182,10 @@ TEST_F(CaptureTest, ScanStaysDisabledWhenACaptureStartsDuringItsPause) {
     setPort(pty.slavePath());
     clickStart();
     ASSERT_TRUE(capturing());
-    QTest::qWait(1500);
+    // The probing has run once it has emptied the port name.
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return dialog->m_portCombo->currentText().isEmpty(); }));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(dialog->item(1041)->isEnabled());
     clickStop();
     EXPECT_TRUE(dialog->item(1041)->isEnabled());
