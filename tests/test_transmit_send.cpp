@@ -2,6 +2,7 @@
 #include "tests/test_transmit_fixture.h"
 
 #include "hexedit/hex_list_box.h"
+#include "loader/hexline.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -77,6 +78,32 @@ TEST_F(TransmitTest, AMissingOrUnnamedFileIsReportedAndThePortLeftAlone) {
         EXPECT_TRUE(idle());
         EXPECT_FALSE(dialog->transferRunning());
     }
+}
+
+TEST_F(TransmitTest, AReadErrorEndsTheSendWithAMessage) {
+    // Opens, but reading at offset 0 of one's own memory fails (nothing is mapped there).
+    const QString unreadable = QStringLiteral("/proc/self/mem");
+    dialog->m_replyMonitor = true; // an editor send would end the same way
+    send(unreadable);
+    ASSERT_TRUE(waitIdle(10000));
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !messages.messages().empty(); }));
+    EXPECT_EQ(messages.lastText(), "Could not read file " + unreadable);
+    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
+    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_TRUE(pty.read(1, 200).isEmpty());
+}
+
+TEST_F(TransmitTest, TheEndOfASendClosesACellEditorOpenedMeanwhile) {
+    setDelay("20");
+    send(sendFile(patternBytes(30, 31)));
+    dialog->OnEditor();
+    dialog->m_hexList->addItem(hexline::blankLine(0));
+    dialog->m_hexList->setCurrentLine(0);
+    dialog->BeginCellEdit();
+    ASSERT_FALSE(dialog->m_cellEdit.isNull());
+    ASSERT_TRUE(sending());
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(dialog->m_cellEdit.isNull());
 }
 
 TEST_F(TransmitTest, AnEmptyBaudRateDoesNothing) {
