@@ -18,49 +18,53 @@ namespace {
 // Pause of a mode-1 worker whose last write has not gone out in full.
 constexpr auto kPendingPause = std::chrono::milliseconds(25);
 
+// The send loop of SendWorker; false when the send file could not be read.
+bool sendChunks(TerminalDialog &dialog, std::uint64_t transfer) {
+    char buffer[transmit::kChunkSize];
+    const auto progress = std::make_shared<transmit::ProgressMailbox>();
+    qint64 total = 0;
+    while (dialog.m_running) {
+        if (!dialog.m_mode2 && dialog.m_writePending) {
+            std::this_thread::sleep_for(kPendingPause);
+            continue;
+        }
+        const qint64 n = dialog.m_captureFile.read(buffer, sizeof buffer);
+        if (n <= 0)
+            return n == 0;
+        const auto count = static_cast<std::uint32_t>(n);
+        if (dialog.m_sendDelay == transmit::kWholeChunks) {
+            if (!(dialog.m_mode2 ? dialog.WriteOnce(buffer, count)
+                                 : dialog.WriteFully(buffer, count)))
+                break;
+        } else {
+            dialog.SendChunkDelayed(buffer, count);
+            // An Abort inside the chunk: its remaining bytes were not sent.
+            if (!dialog.m_running)
+                break;
+        }
+        total += n;
+        progress->report(total, dialog.m_captureFile.size(), [&] {
+            dialog.postToUi(transfer, [&dialog, progress] {
+                const auto [sent, length] = progress->take();
+                dialog.setWindowTitle(transmit::sendTitle(sent, length));
+                dialog.m_progress->setValue(transmit::ProgressScale(length).position(sent));
+            });
+        });
+    }
+    return true;
+}
+
 } // namespace
 
 void TerminalDialog::SendWorker(std::uint64_t transfer) {
     // Without the right to real-time scheduling the send goes on at normal priority.
     platform::raiseToTimeCritical();
     m_hPort->setDtr(true);
-    char buffer[transmit::kChunkSize];
-    const auto progress = std::make_shared<transmit::ProgressMailbox>();
-    qint64 total = 0;
-    bool readFailed = false;
-    while (m_running) {
-        if (!m_mode2 && m_writePending) {
-            std::this_thread::sleep_for(kPendingPause);
-            continue;
-        }
-        const qint64 n = m_captureFile.read(buffer, sizeof buffer);
-        if (n <= 0) {
-            readFailed = n < 0;
-            break;
-        }
-        const auto count = static_cast<std::uint32_t>(n);
-        if (m_sendDelay == transmit::kWholeChunks) {
-            if (!(m_mode2 ? WriteOnce(buffer, count) : WriteFully(buffer, count)))
-                break;
-        } else {
-            SendChunkDelayed(buffer, count);
-            // An Abort inside the chunk: its remaining bytes were not sent.
-            if (!m_running)
-                break;
-        }
-        total += n;
-        progress->report(total, m_captureFile.size(), [&] {
-            postToUi(transfer, [this, progress] {
-                const auto [sent, length] = progress->take();
-                setWindowTitle(transmit::sendTitle(sent, length));
-                m_progress->setValue(transmit::ProgressScale(length).position(sent));
-            });
-        });
-    }
+    const bool readable = sendChunks(*this, transfer);
     // The file's name, not m_sendFileName: the UI thread may exchange that member meanwhile.
     const QString path = m_captureFile.fileName();
     m_captureFile.close();
-    if (readFailed) {
+    if (!readable) {
         postToUi(transfer, [this, path] {
             platform::messageBox(this, QStringLiteral("Could not read file ") + path);
         });
