@@ -62,6 +62,8 @@ void TerminalDialog::OnScan() {
     // Shared with the timer's call, so that the cursor stays until the probing is over, or
     // until the window goes, whichever comes first.
     auto cursor = std::make_shared<platform::WaitCursor>();
+    // Right after Stop or Abort the old worker may still be in its last read or write.
+    StopAndJoinWorker();
     if (m_hPort)
         m_hPort->close();
     item(1041)->setEnabled(false);
