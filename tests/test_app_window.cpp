@@ -18,10 +18,8 @@ namespace {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
-        dialog = std::make_unique<TerminalDialog>();
-        ASSERT_TRUE(dialog->OnInitDialog());
-        dialog->show();
+        dialog = testsupport::startedDialog();
+        ASSERT_TRUE(dialog);
     }
     std::unique_ptr<TerminalDialog> dialog;
     testsupport::MessageRecorder messages;

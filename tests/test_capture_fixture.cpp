@@ -7,11 +7,9 @@
 #include <QTest>
 
 void CaptureTest::SetUp() {
-    QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
     ASSERT_TRUE(dropDir.isValid());
-    dialog = std::make_unique<TerminalDialog>();
-    ASSERT_TRUE(dialog->OnInitDialog());
-    dialog->show();
+    dialog = testsupport::startedDialog();
+    ASSERT_TRUE(dialog);
     setPort(pty.slavePath());
     setDropDirectory(dropDir.path());
 }

@@ -47,10 +47,8 @@ inline void answerRange(RangeDialog *dialog, const QString &from, const QString 
 class EditorFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
-        dialog = std::make_unique<TerminalDialog>();
-        ASSERT_TRUE(dialog->OnInitDialog());
-        dialog->show();
+        dialog = testsupport::startedDialog();
+        ASSERT_TRUE(dialog);
         dialog->OnEditor();
         platform::uiHooks().execDialog = [this](QDialog *d) {
             auto *range = qobject_cast<RangeDialog *>(d);

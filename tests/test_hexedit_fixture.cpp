@@ -28,9 +28,8 @@ QString shortLine(int index, int bytes) {
 }
 
 void EditorPane::SetUp() {
-    m_dialog = std::make_unique<TerminalDialog>();
-    ASSERT_TRUE(m_dialog->OnInitDialog());
-    m_dialog->show();
+    m_dialog = testsupport::startedDialog();
+    ASSERT_TRUE(m_dialog);
     m_dialog->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dialog.get()));
     m_dialog->OnEditor();

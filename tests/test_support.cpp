@@ -1,8 +1,11 @@
 #include "tests/test_support.h"
 
+#include "app/terminal_dialog.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSettings>
 #include <QThread>
 
 #include <cerrno>
@@ -96,6 +99,16 @@ MessageRecorder::MessageRecorder() {
 }
 
 MessageRecorder::~MessageRecorder() { platform::uiHooks().message = nullptr; }
+
+std::unique_ptr<TerminalDialog> startedDialog(bool show) {
+    QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+    auto dialog = std::make_unique<TerminalDialog>();
+    if (!dialog->OnInitDialog())
+        return nullptr;
+    if (show)
+        dialog->show();
+    return dialog;
+}
 
 QByteArray readFile(const QString &path) {
     QFile f(path);

@@ -7,7 +7,10 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
+
+class TerminalDialog;
 
 namespace testsupport {
 
@@ -49,6 +52,10 @@ public:
 private:
     std::vector<platform::MessageRecord> m_messages;
 };
+
+// A main window after its start-up (libkalvosan.so loaded from the test's directory), with
+// the settings of earlier tests cleared first; null when the start-up failed.
+std::unique_ptr<TerminalDialog> startedDialog(bool show = true);
 
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);

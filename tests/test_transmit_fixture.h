@@ -48,11 +48,9 @@ class TransmitTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
-        dialog = std::make_unique<TerminalDialog>();
-        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog = testsupport::startedDialog();
+        ASSERT_TRUE(dialog);
         dialog->m_startDir = dir.path();
-        dialog->show();
         dialog->m_portCombo->setEditText(pty.slavePath());
         setBaud("115200");
     }
