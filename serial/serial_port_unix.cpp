@@ -27,11 +27,19 @@ constexpr milliseconds kSlice(50);
 
 // How long to wait before looking at the output queue again: about the time the queued bytes
 // take on the line (10 bits each), at least 1 ms so the loop never spins.
-milliseconds drainPause(int queued, std::uint32_t baud) {
+using std::chrono::microseconds;
+constexpr microseconds kShortestPause(50);
+
+// The next look at the output queue: at most as long as the queued bytes take on the line (ten
+// bits a byte), and growing from a short first step, so that neither a per-byte pause measured
+// from the drain nor a device faster than its nominal rate (a pseudo-terminal) waits for a
+// coarse sleep.
+microseconds drainPause(int queued, std::uint32_t baud, microseconds previous) {
+    const microseconds grown = std::min<microseconds>(previous * 2, kSlice);
     if (baud == 0)
-        return milliseconds(1);
-    const long long ms = static_cast<long long>(queued) * 10 * 1000 / baud;
-    return std::clamp(milliseconds(ms), milliseconds(1), kSlice);
+        return grown;
+    const long long lineTime = static_cast<long long>(queued) * 10 * 1000000 / baud;
+    return std::clamp(microseconds(lineTime), kShortestPause, grown);
 }
 
 } // namespace
@@ -211,6 +219,7 @@ WriteStatus SerialPort::waitDrained(const Deadline &deadline,
                                     const std::atomic<bool> &running) const {
     const auto state = lineState();
     const std::uint32_t baud = state ? state->ospeed : 0;
+    microseconds pause = kShortestPause / 2;
     for (;;) {
         int queued = 0;
         if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
@@ -221,8 +230,8 @@ WriteStatus SerialPort::waitDrained(const Deadline &deadline,
             return WriteStatus::Stopped;
         if (deadline.passed())
             return WriteStatus::DeadlinePassed;
-        std::this_thread::sleep_for(
-            std::min(milliseconds(deadline.sliceMs()), drainPause(queued, baud)));
+        pause = drainPause(queued, baud, pause);
+        std::this_thread::sleep_for(std::min<microseconds>(milliseconds(deadline.sliceMs()), pause));
     }
 }
 
