@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QSettings>
 
 #include <chrono>
 #include <sys/resource.h>
@@ -128,6 +129,22 @@ TEST_F(CaptureTest, ClosingTheWindowDuringACaptureEndsTheWorkerAndKeepsTheFile) 
     const QString file = path();
     dialog.reset();
     EXPECT_TRUE(testsupport::readFile(file).endsWith("kept"));
+}
+
+// SIGINT and SIGTERM land here: the capture ends as "Stop" ends it, then the window closes
+// as "E&xit" does, saving the settings with the name already moved on.
+TEST_F(CaptureTest, ATerminationSignalStopsTheCaptureSavesAndCloses) {
+    setFileName("sig000.bin");
+    clickStart();
+    syncWithWorker();
+    sendAndWait("complete");
+    const QString file = path();
+    dialog->shutdownOnSignal();
+    EXPECT_FALSE(dialog->transferRunning());
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(testsupport::readFile(file).endsWith("complete"));
+    QSettings settings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan"));
+    EXPECT_EQ(settings.value("Settings/file1").toString(), "sig001.bin");
 }
 
 } // namespace
