@@ -2,6 +2,7 @@
 // 10 runs), and the process's resident memory right after. Each run is a fresh child process
 // that builds the window as the program does and reports the moment it is exposed.
 #include "app/terminal_dialog.h"
+#include "bench/bench_stats.h"
 
 #include <QApplication>
 #include <QFile>
@@ -43,10 +44,7 @@ int child(int argc, char **argv) {
     return 0;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
 
 } // namespace
 

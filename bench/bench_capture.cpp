@@ -3,6 +3,7 @@
 // window; the capture's rate is compared with cat's in the same run and its file with the
 // input. Then the CPU time of a capture that receives nothing for 10 s.
 #include "app/terminal_dialog.h"
+#include "bench/bench_stats.h"
 #include "tests/test_support.h"
 
 #include <QApplication>
@@ -122,10 +123,7 @@ double idleCaptureCpu(const QString &dir) {
     return used;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
 
 } // namespace
 

@@ -3,6 +3,7 @@
 //     answered; target < 30 ms per click;
 //  2. the search alone (findNext over the line texts), for comparison.
 #include "app/terminal_dialog.h"
+#include "bench/bench_stats.h"
 #include "hexedit/find_logic.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
@@ -24,19 +25,8 @@ namespace {
 
 constexpr int kRuns = 15;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 void report(const char *name, const std::vector<double> &ms, double targetMs) {
-    const double m = median(ms);
-    std::printf("%-44s median %8.3f ms  (min %.3f, max %.3f", name, m,
-                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
-    if (targetMs > 0)
-        std::printf("; target < %.0f ms)%s\n", targetMs, m < targetMs ? "" : "  OVER TARGET");
-    else
-        std::printf(")\n");
+    bench::report(name, ms, targetMs, 44);
 }
 
 std::vector<double> timeRuns(const std::function<void()> &run) {

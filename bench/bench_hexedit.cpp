@@ -5,6 +5,7 @@
 //  2. type one byte there (two hex digits);
 //  3. type one byte on the ASCII side.
 #include "app/terminal_dialog.h"
+#include "bench/bench_stats.h"
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
@@ -43,11 +44,8 @@ void flush() {
     QCoreApplication::processEvents();
 }
 
-void report(const char *name, std::vector<double> ms, double targetMs) {
-    std::sort(ms.begin(), ms.end());
-    const double median = ms[ms.size() / 2];
-    std::printf("%-52s median %7.3f ms  (min %.3f, max %.3f; target < %.0f ms)%s\n", name, median,
-                ms.front(), ms.back(), targetMs, median < targetMs ? "" : "  OVER TARGET");
+void report(const char *name, const std::vector<double> &ms, double targetMs) {
+    bench::report(name, ms, targetMs, 52);
 }
 
 std::vector<double> timeRuns(const std::function<void()> &prepare,

@@ -2,6 +2,7 @@
 //  1. the hex line formatter over a random 523,776-byte buffer (32,736 lines), target < 3 ms;
 //  2. a whole load through the real libkalvosan.so: Start + Finish on that file into a shown
 //     QListWidget, until the 32,736th line is in the list, target < 60 ms.
+#include "bench/bench_stats.h"
 #include "loader/hexline.h"
 #include "loader/loader_api.h"
 
@@ -23,21 +24,7 @@ namespace {
 
 constexpr int kRuns = 10;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// targetMs 0: a figure for comparison, without a target.
-void report(const char *name, const std::vector<double> &ms, double targetMs) {
-    const double m = median(ms);
-    std::printf("%-48s median %8.3f ms  (min %.3f, max %.3f", name, m,
-                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
-    if (targetMs > 0)
-        std::printf("; target < %.0f ms)%s\n", targetMs, m < targetMs ? "" : "  OVER TARGET");
-    else
-        std::printf(")\n");
-}
+using bench::report;
 
 double formatToBuffer(const QByteArray &bytes, std::vector<char16_t> &out) {
     const auto *data = reinterpret_cast<const std::uint8_t *>(bytes.constData());

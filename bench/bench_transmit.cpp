@@ -6,6 +6,7 @@
 //  3. the reply monitor while the device sends 5 MB as fast as it can: the window's event-loop
 //     latency (a queued no-op, sampled every 10 ms) stays under 50 ms throughout.
 #include "app/terminal_dialog.h"
+#include "bench/bench_stats.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
 #include "platform/thread_priority.h"
@@ -143,10 +144,7 @@ struct Window {
     TerminalDialog dialog;
 };
 
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
+using bench::percentile;
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes) {
     QFile f(dir.filePath(name));

@@ -1,0 +1,31 @@
+// Figures shared by the benchmarks: medians, percentiles and one line of report per figure.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace bench {
+
+// p from 0 (the least) to 1 (the most), nearest rank.
+inline double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const auto index = static_cast<std::size_t>(p * double(v.size() - 1) + 0.5);
+    return v[std::min(index, v.size() - 1)];
+}
+
+inline double median(const std::vector<double> &v) { return percentile(v, 0.5); }
+
+// "name  median x ms (min, max; target < t ms)"; targetMs 0 for a figure without a target.
+inline void report(const char *name, const std::vector<double> &ms, double targetMs,
+                   int nameWidth = 48) {
+    const double m = median(ms);
+    std::printf("%-*s median %8.3f ms  (min %.3f, max %.3f", nameWidth, name, m,
+                percentile(ms, 0.0), percentile(ms, 1.0));
+    if (targetMs > 0)
+        std::printf("; target < %.0f ms)%s\n", targetMs, m < targetMs ? "" : "  OVER TARGET");
+    else
+        std::printf(")\n");
+}
+
+} // namespace bench
