@@ -21,7 +21,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVOSAN_TESTS=OFF
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVOSAN_TESTS=OFF -DKALVOSAN_BENCH=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
