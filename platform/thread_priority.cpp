@@ -1,15 +1,15 @@
 #include "platform/thread_priority.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace platform {
 
 bool raiseToTimeCritical() {
-    sched_param param{};
-    // A middle real-time priority: above every normal thread, below the kernel's own.
-    param.sched_priority = 10;
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    // On Linux the nice value of a thread is set through its thread id.
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    return ::setpriority(PRIO_PROCESS, tid, -20) == 0;
 }
 
 } // namespace platform

@@ -76,6 +76,7 @@ private:
 
     int m_fd = -1;
     int m_openError = 0;
+    std::atomic<std::uint32_t> m_lineRate{0};
 };
 
 } // namespace serial

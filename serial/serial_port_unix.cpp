@@ -88,8 +88,10 @@ bool SerialPort::openDevice(const QString &path) {
     ::ioctl(fd, TIOCEXCL);
     m_fd = fd;
     m_openError = 0;
-    if (const auto state = lineState())
+    if (const auto state = lineState()) {
         writeLineState(m_fd, rawLineState(*state));
+        m_lineRate = state->ospeed;
+    }
     return true;
 }
 
@@ -116,6 +118,8 @@ bool SerialPort::configure(const LineSettings &settings) {
     const LineState wanted = applyLineSettings(*current, settings);
     writeLineState(m_fd, wanted);
     const auto actual = lineState();
+    if (actual)
+        m_lineRate = actual->ospeed;
     return actual && lineSettingsTaken(wanted, *actual);
 }
 
@@ -217,8 +221,8 @@ WriteResult SerialPort::pushBytes(const char *data, qint64 size, const Deadline 
 
 WriteStatus SerialPort::waitDrained(const Deadline &deadline,
                                     const std::atomic<bool> &running) const {
-    const auto state = lineState();
-    const std::uint32_t baud = state ? state->ospeed : 0;
+    // The rate is the one the port was last set to: reading it back costs a call per write.
+    const std::uint32_t baud = m_lineRate;
     microseconds pause = kShortestPause / 2;
     for (;;) {
         int queued = 0;
