@@ -25,8 +25,6 @@ using std::chrono::milliseconds;
 // The longest single wait, so that the run flag is looked at in time.
 constexpr milliseconds kSlice(50);
 
-// How long to wait before looking at the output queue again: about the time the queued bytes
-// take on the line (10 bits each), at least 1 ms so the loop never spins.
 using std::chrono::microseconds;
 constexpr microseconds kShortestPause(50);
 
