@@ -128,10 +128,7 @@ using bench::median;
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const bench::Environment environment;
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const QByteArray input = randomInput();

@@ -84,8 +84,7 @@ void benchSearch(const QStringList &lines, const char *name, bool ascii, const Q
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bench::Environment environment;
     QApplication app(argc, argv);
     platform::uiHooks().message = [](const platform::MessageRecord &) {};
     TerminalDialog dialog;

@@ -97,11 +97,9 @@ bool loadFullFile(TerminalDialog &dialog, const QString &path) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const bench::Environment environment;
     QApplication app(argc, argv);
+    QTemporaryDir dir;
     TerminalDialog dialog;
     if (!dialog.OnInitDialog())
         return 1;

@@ -91,8 +91,7 @@ double readyStringsFloor(QListWidget &list, const QStringList &ready) {
 } // namespace
 
 int main(int argc, char **argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    const bench::Environment environment;
     QApplication app(argc, argv);
 
     QByteArray bytes(hexline::kLoaderByteLimit, Qt::Uninitialized);

@@ -1,11 +1,29 @@
 // Figures shared by the benchmarks: medians, percentiles and one line of report per figure.
 #pragma once
 
+#include <QTemporaryDir>
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace bench {
+
+// Set up before the QApplication: offscreen unless a platform is named, the settings in a
+// folder of the run's own (never the user's), message boxes on stderr instead of on screen.
+class Environment {
+public:
+    Environment() {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        qputenv("KALVOSAN_NONINTERACTIVE", "1");
+    }
+
+private:
+    QTemporaryDir m_config;
+};
 
 // p from 0 (the least) to 1 (the most), nearest rank.
 inline double percentile(std::vector<double> v, double p) {

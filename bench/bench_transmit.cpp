@@ -294,11 +294,7 @@ bool monitorLatency(const QTemporaryDir &dir) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir configHome;
-    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
-    qputenv("KALVOSAN_NONINTERACTIVE", "1");
+    const bench::Environment environment;
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const QStringList only = app.arguments().mid(1);
