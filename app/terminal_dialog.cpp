@@ -257,12 +257,17 @@ void TerminalDialog::closeEvent(QCloseEvent *event) {
     OnCancel();
 }
 
-void TerminalDialog::contextMenuEvent(QContextMenuEvent *event) {
-    QMenu menu(this);
+void TerminalDialog::fillWindowMenu(QMenu &menu) {
     menu.addAction(QStringLiteral("&Credits"), this, &TerminalDialog::OnCredits);
     menu.addSeparator();
     menu.addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu.addAction(QStringLiteral("Close"), this, &TerminalDialog::OnCancel);
+}
+
+void TerminalDialog::contextMenuEvent(QContextMenuEvent *event) {
+    // Window managers give a program no entry into the title-bar menu; this menu stands in.
+    QMenu menu(this);
+    fillWindowMenu(menu);
     menu.exec(event->globalPos());
 }
 

@@ -21,6 +21,7 @@
 class QComboBox;
 class QLabel;
 class QLibrary;
+class QMenu;
 class QProgressBar;
 class AnimationControl;
 class HexListBox;
@@ -60,6 +61,8 @@ public:
     void OnOK();
     void OnCancel();
     void OnCredits();
+    // The window menu of the dialog's background: "&Credits", a separator, Minimize, Close.
+    void fillWindowMenu(QMenu &menu);
     // capture/
     void OnStartCapture();  // 1008
     void OnStopCapture();   // 1009

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QSettings>
 #include <QTest>
@@ -94,6 +95,25 @@ TEST_F(WindowTest, EnterNeverClosesEscapeClosesAndSaves) {
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     QSettings settings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan"));
     EXPECT_EQ(settings.value("Settings/file1").toString(), "typed.bin");
+}
+
+TEST_F(WindowTest, TheWindowMenuStartsWithCreditsWhichOpensTheAboutBox) {
+    QMenu menu;
+    dialog->fillWindowMenu(menu);
+    const QList<QAction *> actions = menu.actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[0]->text(), "&Credits");
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), "Minimize");
+    EXPECT_EQ(actions[3]->text(), "Close");
+    QString shown;
+    platform::uiHooks().execDialog = [&](QDialog *d) {
+        shown = d->windowTitle();
+        return int(QDialog::Accepted);
+    };
+    actions[0]->trigger();
+    platform::uiHooks().execDialog = nullptr;
+    EXPECT_EQ(shown, "About Kalvosan..");
 }
 
 TEST_F(WindowTest, CloseIsRefusedWhileATransferRuns) {
