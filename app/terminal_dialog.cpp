@@ -22,6 +22,8 @@
 #include <QMenu>
 #include <QProgressBar>
 
+#include <system_error>
+
 namespace {
 
 // Controls switched together by the transfer states.
@@ -294,6 +296,16 @@ void TerminalDialog::SetControlState(ControlState state) {
         m_animation->play();
     }
     m_progress->setVisible(state == ControlState::Sending);
+}
+
+bool TerminalDialog::StartWorker(void (TerminalDialog::*worker)(std::uint64_t)) {
+    const std::uint64_t transfer = ++m_transfer;
+    try {
+        m_worker = std::thread(worker, this, transfer);
+    } catch (const std::system_error &) {
+        return false;
+    }
+    return true;
 }
 
 void TerminalDialog::StopAndJoinWorker() {

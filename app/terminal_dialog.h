@@ -93,6 +93,8 @@ public:
     // Ends a running transfer and waits until its worker has released the port and the
     // file (used before a new transfer, at exit and on SIGINT/SIGTERM).
     void StopAndJoinWorker();
+    // Begins a new transfer's worker; false (and no worker) when no thread could be had.
+    bool StartWorker(void (TerminalDialog::*worker)(std::uint64_t transfer));
     bool transferRunning() const { return m_worker.joinable(); }
     // SIGINT/SIGTERM: stops a running transfer, waits for it, saves the settings, closes.
     void shutdownOnSignal();

@@ -8,7 +8,6 @@
 #include "serial/serial_port.h"
 
 #include <chrono>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -147,10 +146,7 @@ void TerminalDialog::OnStartCapture() {
         m_pfnStop();
         m_pfnStart(m_hexList, path);
     }
-    const std::uint64_t transfer = ++m_transfer;
-    try {
-        m_worker = std::thread(&TerminalDialog::ReceiveWorker, this, transfer);
-    } catch (const std::system_error &) {
+    if (!StartWorker(&TerminalDialog::ReceiveWorker)) {
         m_running = false;
         m_captureFile.close();
         SetControlState(ControlState::Idle);

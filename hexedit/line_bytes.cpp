@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -36,6 +37,21 @@ int CollectBytes(const QStringList &lines, int start, int end, std::uint8_t *buf
         }
     }
     return n;
+}
+
+std::optional<QByteArray> collectRange(const QStringList &lines, int start, int end) {
+    const int capacity = collectCapacity(int(lines.size()), start, end);
+    if (capacity < 0)
+        return std::nullopt;
+    QByteArray bytes;
+    try {
+        bytes = QByteArray(capacity, '\0');
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+    bytes.truncate(
+        CollectBytes(lines, start, end, reinterpret_cast<std::uint8_t *>(bytes.data())));
+    return bytes;
 }
 
 int collectCapacity(int lineCount, int start, int end) {

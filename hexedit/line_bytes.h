@@ -2,8 +2,10 @@
 // are the filled cells in line order up to the first blank cell.
 #pragma once
 
+#include <QByteArray>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 
 // Stores the bytes at offsets start (included) to end (excluded) into buffer and returns how
 // many it stored. Reading begins on the line that holds start and stops at the first blank
@@ -16,3 +18,7 @@ int CollectBytes(const QStringList &lines, int start, int end, std::uint8_t *buf
 // min(end, 16 * lineCount) - start: the buffer size CollectBytes may fill. Negative when start
 // lies beyond the bytes the lines can hold; callers report that as "Insufficient Memory..".
 int collectCapacity(int lineCount, int start, int end);
+
+// The bytes of CollectBytes in a buffer of their own; empty when the buffer cannot be had (no
+// memory, or a start beyond the bytes the lines can hold): "Insufficient Memory..".
+std::optional<QByteArray> collectRange(const QStringList &lines, int start, int end);

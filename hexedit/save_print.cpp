@@ -11,9 +11,6 @@
 #include <QFile>
 #include <QProcess>
 
-#include <cstdint>
-#include <memory>
-#include <new>
 #include <optional>
 
 namespace {
@@ -52,20 +49,16 @@ void TerminalDialog::OnSave() {
     QFile file(*path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    // From here on the list does not change: the size and the bytes see the same lines.
-    const QStringList lines = m_hexList->lineTexts();
-    const int size = collectCapacity(int(lines.size()), range.from, range.to);
-    std::unique_ptr<std::uint8_t[]> buffer;
-    if (size >= 0)
-        buffer.reset(new (std::nothrow) std::uint8_t[std::size_t(size)]());
-    if (!buffer) {
+    const std::optional<QByteArray> bytes = [&] {
+        const platform::WaitCursor wait;
+        return collectRange(m_hexList->lineTexts(), range.from, range.to);
+    }();
+    if (!bytes) {
         platform::messageBox(this, QStringLiteral("Insufficient Memory.."),
                              QStringLiteral("Kalvosan"), platform::MessageIcon::Critical);
         return;
     }
-    const platform::WaitCursor wait;
-    const int n = CollectBytes(lines, range.from, range.to, buffer.get());
-    file.write(reinterpret_cast<const char *>(buffer.get()), n);
+    file.write(*bytes);
 }
 
 void TerminalDialog::OnPrint() {

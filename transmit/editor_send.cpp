@@ -15,8 +15,7 @@
 #include <QTextCursor>
 
 #include <chrono>
-#include <memory>
-#include <new>
+#include <optional>
 
 namespace {
 
@@ -38,28 +37,23 @@ void TerminalDialog::OnEditorSend() {
     // A monitor still ending would clear the flag of this send.
     StopAndJoinWorker();
     m_replyMonitor = true;
-    const std::uint64_t transfersBefore = m_transfer;
-    const QStringList lines = m_hexList->lineTexts();
-    const int capacity = collectCapacity(int(lines.size()), 0, hexline::kRangeLimit);
-    std::unique_ptr<std::uint8_t[]> buffer(
-        capacity > 0 ? new (std::nothrow) std::uint8_t[capacity]() : nullptr);
-    if (!buffer) {
+    const std::optional<QByteArray> bytes = [&] {
+        const platform::WaitCursor wait;
+        return collectRange(m_hexList->lineTexts(), 0, hexline::kRangeLimit);
+    }();
+    if (!bytes) {
         m_replyMonitor = false;
         platform::messageBox(this, QStringLiteral("Insufficient Memory.."));
         return;
     }
     const platform::WaitCursor waitCursor;
-    const int count = CollectBytes(lines, 0, hexline::kRangeLimit, buffer.get());
     const QString path = transmit::tempFilePath(m_startDir);
-    const bool written =
-        transmit::writeFreshFile(path, reinterpret_cast<const char *>(buffer.get()), count);
-    buffer.reset();
-    if (written) {
+    if (transmit::writeFreshFile(path, bytes->constData(), bytes->size())) {
         itemAs<QLineEdit>(1012)->setText(path);
         OnSend();
     }
     // No worker started: the next send, a plain file send too, must not end in monitoring.
-    if (m_transfer == transfersBefore)
+    if (!transferRunning())
         m_replyMonitor = false;
 }
 

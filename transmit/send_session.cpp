@@ -51,8 +51,11 @@ void TerminalDialog::OnSend() {
     setWindowTitle(QStringLiteral("Kalvosan v1.2"));
     m_progress->setRange(0, transmit::ProgressScale(m_captureFile.size()).maximum());
     m_progress->setValue(0);
-    const std::uint64_t transfer = ++m_transfer;
-    m_worker = std::thread([this, transfer] { SendWorker(transfer); });
+    if (!StartWorker(&TerminalDialog::SendWorker)) {
+        m_running = false;
+        m_captureFile.close();
+        SetControlState(ControlState::Idle);
+    }
 }
 
 // The Abort button, and the end of every send (queued to this thread by the worker). The port
