@@ -30,6 +30,10 @@ QWidget *makeComboBox(const ControlTemplate &c, QWidget *parent) {
     auto *combo = new QComboBox(parent);
     combo->setEditable(c.styles & res::Editable);
     combo->setInsertPolicy(QComboBox::NoInsert);
+    // What the user types is what is used: the default completer would turn a typed "COM1"
+    // into "COM10" and a baud rate "5" into "56000".
+    if (combo->isEditable())
+        combo->setCompleter(nullptr);
     for (const char *item : c.items)
         combo->addItem(QString::fromLatin1(item));
     if (combo->lineEdit())
@@ -163,11 +167,18 @@ QHash<int, QWidget *> DialogBuilder::build(QWidget *dialog, const Factory &custo
     dialog->setFont(m_font);
     dialog->setWindowTitle(QString::fromLatin1(m_template.caption));
     QHash<int, QWidget *> table;
+    QList<std::pair<QLabel *, int>> buddies;
     for (const ControlTemplate &c : m_template.controls) {
         QWidget *w = createControl(c, dialog, custom);
         if (w && c.id != -1)
             table.insert(c.id, w);
+        if (auto *label = qobject_cast<QLabel *>(w); label && c.buddyId != 0)
+            buddies.append({label, c.buddyId});
     }
+    // A label names its control for screen readers (the "labelled by" relation); on Linux a
+    // combo box is otherwise announced by its current text alone.
+    for (const auto &[label, buddyId] : buddies)
+        label->setBuddy(table.value(buddyId));
     dialog->setFixedSize(dialogSize());
     return table;
 }

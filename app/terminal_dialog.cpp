@@ -4,10 +4,13 @@
 #include "app/animation_control.h"
 #include "app/dialog_builder.h"
 #include "app/settings_store.h"
+#include "hexedit/hex_cell_edit_accessible.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
+#include "platform/files.h"
 #include "platform/ui.h"
 #include "serial/serial_port.h"
+#include "transmit/reply_text.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -20,6 +23,7 @@
 #include <QLibrary>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 
 #include <system_error>
@@ -52,6 +56,9 @@ TerminalDialog::TerminalDialog(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::WindowStaysOnTopHint);
+    // A capture or a save beyond the file-size limit must fail, not kill the program.
+    platform::ignoreFileSizeLimitSignal();
+    installCellEditAccessibility(staticMetaObject.className());
     createControls();
     connectHandlers();
     UpdateData(false);
@@ -78,6 +85,11 @@ void TerminalDialog::createControls() {
     m_animation = itemAs<AnimationControl>(1010);
     m_progress = itemAs<QProgressBar>(1015);
     m_overflowIcon = itemAs<QLabel>(1024);
+    // The reply display keeps its last 1 MiB of text, dropping whole lines from the top, and no
+    // undo history: an hour of monitoring a talkative device stays bounded.
+    auto *reply = itemAs<QPlainTextEdit>(1054);
+    reply->setUndoRedoEnabled(false);
+    reply->setMaximumBlockCount(kReplyDisplayLines);
 }
 
 void TerminalDialog::connectHandlers() {

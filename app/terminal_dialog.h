@@ -4,6 +4,7 @@
 #pragma once
 
 #include "loader/loader_api.h"
+#include "transmit/send_logic.h"
 
 #include <QDialog>
 #include <QFile>
@@ -107,6 +108,8 @@ public:
     QString m_sendFileName;
     std::unique_ptr<serial::SerialPort> m_hPort;
     QFile m_captureFile;
+    // The path of m_captureFile, set before the worker starts and left alone while it runs.
+    QString m_transferPath;
     bool m_editorOpen = false;
     QFont m_font;
     std::atomic<bool> m_writePending{false};
@@ -169,9 +172,9 @@ public:
     void ReceiveWorker(std::uint64_t transfer);
     std::int64_t ReadAvailable(char *buffer, std::int64_t capacity);
     void SendWorker(std::uint64_t transfer);
-    bool WriteFully(const char *data, std::uint32_t count);
-    bool WriteOnce(const char *data, std::uint32_t count);
-    void SendChunkDelayed(const char *data, std::uint32_t count);
+    transmit::ChunkResult WriteFully(const char *data, std::uint32_t count);
+    transmit::ChunkResult WriteOnce(const char *data, std::uint32_t count);
+    transmit::ChunkResult SendChunkDelayed(const char *data, std::uint32_t count);
     void ReplyMonitor(std::uint64_t transfer);
 
     // Whole-window rectangle (frame included) helpers for the pane heights.

@@ -3,6 +3,7 @@
 #include "app/terminal_dialog.h"
 #include "capture/capture_naming.h"
 #include "hexedit/hex_list_box.h"
+#include "platform/files.h"
 #include "platform/thread_priority.h"
 #include "platform/ui.h"
 #include "serial/serial_port.h"
@@ -29,9 +30,10 @@ QString receivedTitle(std::int64_t count) {
 
 bool openCaptureFile(TerminalDialog &dialog, const QString &path) {
     QFile &file = dialog.m_captureFile;
-    file.setFileName(path);
     // Unbuffered: every read reaches the file at once, for the live pane and against a crash.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // A FIFO is refused rather than left to block the window until a reader comes.
+    if (!platform::openWithoutBlocking(
+            file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         platform::messageBox(&dialog, QStringLiteral("Could not open file ") + path);
         return false;
     }
@@ -132,11 +134,12 @@ private:
 void TerminalDialog::OnStartCapture() {
     CloseCellEdit();
     StopAndJoinWorker();
-    // A field that fails validation leaves the later members as they were; the capture goes on.
-    UpdateData(true);
-    if (m_baudRate.isEmpty())
+    // A field that fails validation has been reported: nothing is opened with values the
+    // window no longer shows.
+    if (!UpdateData(true) || m_baudRate.isEmpty())
         return;
     const QString path = capturePath(m_dropDirectory, m_captureFileName);
+    m_transferPath = path;
     if (!openCaptureFile(*this, path) || !OpenSerialPort(PortProfile::Capture))
         return;
     SetControlState(ControlState::Capturing);
@@ -167,7 +170,7 @@ void TerminalDialog::OnStopCapture() {
 void TerminalDialog::ReceiveWorker(std::uint64_t transfer) {
     // Without the right to real-time scheduling the capture runs at normal priority.
     platform::raiseToTimeCritical();
-    const QString path = m_captureFile.fileName();
+    const QString path = m_transferPath;
     m_hPort->setDtr(true);
     ReceiveLoop loop(*this, transfer);
     loop.dropWaiting();

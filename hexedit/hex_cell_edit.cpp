@@ -55,7 +55,9 @@ HexCellEdit::HexCellEdit(HexListBox *list)
     setFrame(false);
     setDragEnabled(false);
     setAcceptDrops(false);
-    setContextMenuPolicy(Qt::NoContextMenu);
+    // Not even the window's background menu: NoContextMenu would hand the event to it.
+    setContextMenuPolicy(Qt::PreventContextMenu);
+    setAccessibleName(QStringLiteral("Hex cell editor"));
     setAttribute(Qt::WA_InputMethodEnabled, false);
     // The list's background (the system window colour) under the editor's red text.
     QPalette colours = palette();

@@ -6,6 +6,7 @@
 #include "hexedit/line_bytes.h"
 #include "hexedit/print_logic.h"
 #include "hexedit/range_dialog.h"
+#include "platform/files.h"
 #include "platform/ui.h"
 
 #include <QFile>
@@ -15,11 +16,13 @@
 
 namespace {
 
-// Creates or empties the file and writes the bytes; false when it could not be written.
-bool writeWholeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush();
+// The printout and the script go into the start directory, which others may write: whatever
+// is at their names is replaced, never written through. False after the message was shown.
+bool writePrintFile(QWidget *parent, const QString &path, const QByteArray &bytes) {
+    if (platform::writeFreshFile(path, bytes.constData(), bytes.size()))
+        return true;
+    platform::messageBox(parent, QStringLiteral("Could not write file ") + path);
+    return false;
 }
 
 // Runs the script with /bin/sh in its own process; the program neither waits for it nor
@@ -46,9 +49,11 @@ void TerminalDialog::OnSave() {
     if (!path)
         return;
     const ByteRange range = askRange(this);
-    QFile file(*path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QFile file;
+    if (!platform::openWithoutBlocking(file, *path, QIODevice::WriteOnly | QIODevice::Truncate)) {
+        platform::messageBox(this, QStringLiteral("Could not open file ") + *path);
         return;
+    }
     const std::optional<QByteArray> bytes = [&] {
         const platform::WaitCursor wait;
         return collectRange(m_hexList->lineTexts(), range.from, range.to);
@@ -58,7 +63,8 @@ void TerminalDialog::OnSave() {
                              QStringLiteral("Kalvosan"), platform::MessageIcon::Critical);
         return;
     }
-    file.write(*bytes);
+    if (!platform::writeAndClose(file, bytes->constData(), bytes->size()))
+        platform::messageBox(this, QStringLiteral("Could not write file ") + *path);
 }
 
 void TerminalDialog::OnPrint() {
@@ -70,11 +76,11 @@ void TerminalDialog::OnPrint() {
     const QString printout = m_startDir + QStringLiteral("/printout.txt");
     const QString script = m_startDir + QStringLiteral("/print.sh");
     // A script the program could not write itself is never run: it could hold anything.
-    const bool scriptWritten = writeWholeFile(script, printCommand(*printer, printout).toUtf8());
+    if (!writePrintFile(this, script, printCommand(*printer, printout).toUtf8()))
+        return;
     const ByteRange range = askRange(this);
     const QStringList lines = m_hexList->lineTexts();
     const auto [first, last] = printLineRange(range.from, range.to, int(lines.size()));
-    if (!writeWholeFile(printout, printoutContent(lines, first, last)) || !scriptWritten)
-        return;
-    runDetached(script, m_startDir);
+    if (writePrintFile(this, printout, printoutContent(lines, first, last)))
+        runDetached(script, m_startDir);
 }

@@ -49,6 +49,7 @@ struct ControlTemplate {
     const char *accessibleName;          // what screen readers and tests call the control
     std::span<const char *const> items;  // the list of a combo box, in its order
     int iconId = 0;                      // the icon of an icon label
+    int buddyId = 0;                     // the control a label names (0: none)
 };
 
 struct DialogTemplate {

@@ -1,17 +1,22 @@
 #include "app/about_dialog.h"
 #include "app/link_label.h"
 #include "app/terminal_dialog.h"
+#include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
 #include "tests/test_support.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,11 +70,87 @@ TEST_F(WindowTest, EveryControlHasAnAccessibleName) {
     EXPECT_EQ(dialog->item(1054)->accessibleName(), "Input buffer");
 }
 
+// Screen readers announce a combo box on Linux by the label that names it (its buddy).
+TEST_F(WindowTest, LabelsNameTheirControlsForScreenReaders) {
+    const std::pair<int, const char *> labelled[] = {
+        {1000, "Port"},        {1001, "Data bits"},
+        {1002, "Stop bits"},   {1003, "Parity"},
+        {1004, "Baudrate"},    {1005, "Flow Control"},
+        {1006, "File"},        {1007, "Drop directory"},
+        {1012, "File"},        {1047, "Send delay per bytes"},
+        {1054, "Input buffer"}};
+    for (const auto &[id, caption] : labelled) {
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(dialog->item(id));
+        ASSERT_NE(control, nullptr) << id;
+        QStringList labels;
+        for (const auto &[other, relation] : control->relations(QAccessible::Label))
+            labels << other->text(QAccessible::Name);
+        EXPECT_EQ(labels, QStringList{caption}) << id << ": " << labels.join(',').toStdString();
+    }
+}
+
+// The user types into the focused combo box: the text is taken as typed, not completed from
+// the list (COM2 is not in it, COM20 is; 5 and 1152 begin 56000 and 115200).
+TEST_F(WindowTest, TypedPortNamesAndBaudRatesAreNotCompleted) {
+    const auto typeInto = [this](QComboBox *combo, const QString &text) {
+        dialog->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+        combo->setFocus();
+        QWidget *focused = QApplication::focusWidget();
+        combo->lineEdit()->selectAll();
+        QTest::keyClick(focused, Qt::Key_Backspace);
+        QTest::keyClicks(focused, text);
+        return combo->currentText();
+    };
+    EXPECT_EQ(typeInto(dialog->m_baudCombo, "5"), "5");
+    EXPECT_EQ(typeInto(dialog->m_baudCombo, "1152"), "1152");
+    EXPECT_EQ(typeInto(dialog->m_portCombo, "COM2"), "COM2");
+    QTest::mouseClick(dialog->item(1008), Qt::LeftButton);
+    ASSERT_FALSE(messages.messages().empty());
+    EXPECT_EQ(messages.lastText(), "Could not open port COM2");
+}
+
+// The cell editor can be found by walking the accessibility tree from the window, and
+// right-clicking it opens no menu at all, in particular not the window's.
+TEST_F(WindowTest, TheCellEditorIsReachableAndHasNoContextMenu) {
+    dialog->OnEditor();
+    dialog->OnNew();
+    ASSERT_FALSE(dialog->m_cellEdit.isNull());
+    QWidget *edit = dialog->m_cellEdit;
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog.get());
+    QAccessibleInterface *found = nullptr;
+    for (int i = 0; i < window->childCount() && !found; ++i) {
+        if (window->child(i)->text(QAccessible::Name) == "Hex cell editor")
+            found = window->child(i);
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->object(), edit);
+    EXPECT_EQ(found->parent(), window);
+    EXPECT_EQ(window->indexOfChild(found), window->childCount() - 1);
+    EXPECT_EQ(found->text(QAccessible::Value), dialog->m_hexList->lineText(0));
+    ASSERT_NE(found->textInterface(), nullptr);
+    int start = -1, end = -1;
+    found->textInterface()->selection(0, &start, &end);
+    EXPECT_EQ(end - start, 1); // the cell typed over
+    bool menuShown = false;
+    QTimer::singleShot(200, [&] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            menuShown = true;
+            popup->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            edit->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(edit, &event);
+    QTest::qWait(300);
+    EXPECT_FALSE(menuShown);
+}
+
 TEST_F(WindowTest, StatesSwitchTheControlsInOneCall) {
     dialog->SetControlState(ControlState::Capturing);
     EXPECT_TRUE(dialog->item(1009)->isEnabled());
-    for (int off : {1000, 1005, 1006, 1007, 2, 1016, 1020, 1021, 1022, 1023, 1008, 1011, 1013,
-                    1012, 1014, 1041})
+    for (int off : {1000, 1005, 1006, 1007, 2, 1016, 1020, 1021, 1022, 1023, 1008, 1011, 1013, 1012,
+                    1014, 1041})
         EXPECT_FALSE(dialog->item(off)->isEnabled()) << off;
     EXPECT_TRUE(dialog->item(1010)->isVisible());
     EXPECT_FALSE(dialog->m_progress->isVisible());

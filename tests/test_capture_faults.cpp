@@ -8,9 +8,13 @@
 #include <QLineEdit>
 #include <QSettings>
 
+#include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -103,6 +107,52 @@ TEST_F(CaptureTest, AFailedWriteEndsTheCaptureWithAMessage) {
     clickStart();
     EXPECT_TRUE(capturing());
     clickStop();
+}
+
+// A capture file name that is a FIFO without a reader would block the window in the open,
+// past even SIGTERM: it is refused.
+TEST_F(CaptureTest, AFifoAsTheCaptureFileIsRefusedWithoutBlocking) {
+    setFileName(QStringLiteral("fifo.bin"));
+    const QString fifo = controlsPath();
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    // Should the open block after all, a reader comes after a while, so the test fails
+    // instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 100 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done)
+            ::close(::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK));
+    });
+    const auto started = std::chrono::steady_clock::now();
+    clickStart();
+    const auto took = std::chrono::steady_clock::now() - started;
+    done = true;
+    rescue.join();
+    EXPECT_LT(took, std::chrono::seconds(2));
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + fifo);
+    EXPECT_FALSE(capturing());
+}
+
+// With the file-size limit (ulimit -f) reached, the write fails as on a full disk instead of
+// the process dying of SIGXFSZ.
+TEST_F(CaptureTest, AFileSizeLimitEndsTheCaptureWithAMessage) {
+    clickStart();
+    ASSERT_TRUE(capturing());
+    syncWithWorker();
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    pty.write(QByteArray(8192, 'x'));
+    const bool ended = testsupport::waitUntil([&] { return !messages.messages().empty(); });
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(messages.lastText(), "Could not write file " + path());
+    EXPECT_FALSE(capturing());
+    EXPECT_LE(fileSize(), 4096);
 }
 
 TEST_F(CaptureTest, ADeviceThatHangsUpNeitherSpinsNorBlocksStop) {

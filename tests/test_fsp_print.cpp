@@ -139,6 +139,28 @@ TEST_F(PrintTest, ScriptIsNotRunWhenThePrintoutCannotBeWritten) {
     EXPECT_EQ(lp.calls().count("--"), 1);
 }
 
+// The start directory may be shared: links planted at the two names are replaced, their
+// targets never written, and only the script the program wrote itself runs.
+TEST_F(PrintTest, LinksPlantedAtThePrintFilesAreNotWrittenThrough) {
+    const StandInLp lp(root.path());
+    setOffsetLines(2);
+    QTemporaryDir elsewhere;
+    const QString victimScript = elsewhere.filePath("victim.sh");
+    const QString victimText = elsewhere.filePath("victim.txt");
+    testsupport::writeFile(victimScript, "keep script");
+    testsupport::writeFile(victimText, "keep text");
+    ASSERT_TRUE(QFile::link(victimScript, file("print.sh")));
+    ASSERT_TRUE(QFile::link(victimText, file("printout.txt")));
+    click(1021);
+    EXPECT_EQ(readFile(victimScript), "keep script");
+    EXPECT_EQ(readFile(victimText), "keep text");
+    EXPECT_FALSE(QFileInfo(file("print.sh")).isSymLink());
+    EXPECT_FALSE(QFileInfo(file("printout.txt")).isSymLink());
+    EXPECT_TRUE(readFile(file("print.sh")).startsWith("lp -d "));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !lp.calls().isEmpty(); }, 10000));
+    EXPECT_TRUE(messages.messages().empty());
+}
+
 // --- through a real CUPS queue ----------------------------------------------------------
 
 // The standard output of a command that succeeded, else nothing.

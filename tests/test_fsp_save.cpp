@@ -171,13 +171,22 @@ TEST_F(SaveTest, NothingHappensWithoutLinesOrAFileName) {
     EXPECT_FALSE(QFile::exists(path));
 }
 
-TEST_F(SaveTest, AFileThatCannotBeOpenedEndsTheSaveSilently) {
+// A save that cannot be made says so: a folder that does not exist, a full disk (/dev/full
+// takes the open and refuses the bytes).
+TEST_F(SaveTest, AFileThatCannotBeOpenedOrWrittenIsReported) {
     setOffsetLines(2);
     chosenPath = dir.filePath("missing/out.bin");
     click(1020);
     EXPECT_EQ(rangeDialogs, 1);
     EXPECT_FALSE(QFile::exists(*chosenPath));
-    EXPECT_TRUE(messages.messages().empty());
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + *chosenPath);
+
+    chosenPath = QStringLiteral("/dev/full");
+    click(1020);
+    ASSERT_EQ(messages.messages().size(), 2u);
+    EXPECT_EQ(messages.lastText(), "Could not write file /dev/full");
+    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
 }
 
 } // namespace

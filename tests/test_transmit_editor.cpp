@@ -63,6 +63,9 @@ TEST_F(EditorSendTest, ABlankLineSendsNothingAndMonitorsAtOnce) {
     EXPECT_EQ(QFileInfo(tempBin()).size(), 0);
     ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
     EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    // An empty bar, not a busy indicator (which a range of 0 to 0 gives).
+    EXPECT_LT(dialog->m_progress->minimum(), dialog->m_progress->maximum());
+    EXPECT_EQ(dialog->m_progress->value(), dialog->m_progress->minimum());
     pty.write("A");
     EXPECT_TRUE(testsupport::waitUntil([&] { return inputBuffer() == "41 "; }));
     EXPECT_TRUE(pty.read(1, 200).isEmpty());
@@ -89,6 +92,47 @@ TEST_F(EditorSendTest, AFailedEditorSendLeavesNoMonitoringForTheNextSend) {
     send(sendFile("plain"));
     EXPECT_EQ(pty.read(5, 10000), "plain");
     EXPECT_TRUE(waitIdle(10000));
+}
+
+// A delay that is not an integer stops the editor's send before temp.bin is written: the
+// device would otherwise get the previously opened file.
+TEST_F(EditorSendTest, ADelayThatIsNoIntegerSendsNothing) {
+    const QString previous = sendFile("previous");
+    dialog->itemAs<QLineEdit>(1012)->setText(previous);
+    dialog->m_hexList->addItem(line(0, "new"));
+    setDelay("2.5");
+    click(1022);
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Please enter an integer.");
+    EXPECT_FALSE(QFileInfo::exists(tempBin()));
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), previous);
+    EXPECT_TRUE(idle());
+    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_TRUE(pty.read(1, 300).isEmpty());
+}
+
+// A device that keeps talking fills the reply display with at most its last 1 MiB of text,
+// whole lines dropped from the top; what it shows stays the bytes received.
+TEST_F(EditorSendTest, TheReplyDisplayStaysBounded) {
+    dialog->m_hexList->addItem(line(0, "go"));
+    click(1022);
+    ASSERT_EQ(pty.read(2, 10000), "go");
+    ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
+    // 16 bytes make one display line of 53 characters: this is about 1.3 MiB of text.
+    QByteArray flood;
+    for (int i = 0; i < 26000; ++i)
+        flood += counting(0, 16);
+    flood += "\xAB\xCD";
+    pty.write(flood);
+    const QString tail = "AB CD ";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return inputBuffer().endsWith(tail); }, 60000));
+    const QString shown = inputBuffer();
+    EXPECT_LE(shown.size(), 1 << 20);
+    EXPECT_GT(shown.size(), (1 << 20) - 2 * 53);
+    const QString full = "00 01 02 03 04 05 06 07   08 09 0A 0B 0C 0D 0E 0F   ";
+    EXPECT_TRUE(shown.startsWith(full));
+    EXPECT_EQ(shown.count(full), shown.count(u'\n'));
+    abortMonitor();
 }
 
 TEST_F(EditorSendTest, APlantedLinkIsNotWrittenThrough) {

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

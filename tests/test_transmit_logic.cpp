@@ -1,7 +1,7 @@
 // The pure parts of a send: the busy-wait, the progress scale, the title and the temporary file.
+#include "platform/files.h"
 #include "tests/test_support.h"
 #include "transmit/send_logic.h"
-#include "transmit/temp_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +53,9 @@ TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
     EXPECT_EQ(small.maximum(), 1000);
     EXPECT_EQ(small.position(250), 250);
     EXPECT_EQ(small.position(5000), 1000); // a file that grew during the send
-    EXPECT_EQ(transmit::ProgressScale(0).maximum(), 0);
+    // An empty file gets an empty bar, not a busy indicator (a range of 0 to 0).
+    EXPECT_EQ(transmit::ProgressScale(0).maximum(), 1);
+    EXPECT_EQ(transmit::ProgressScale(0).position(0), 0);
 
     const qint64 huge = 6LL * 1024 * 1024 * 1024;
     const transmit::ProgressScale big(huge);
@@ -88,18 +90,18 @@ TEST(SendTexts, TitleAndTemporaryPath) {
 TEST(TempFile, ReplacesFilesAndLinksButNeverWritesThroughThem) {
     QTemporaryDir dir;
     const QString path = dir.filePath("temp.bin");
-    ASSERT_TRUE(transmit::writeFreshFile(path, "abc", 3));
+    ASSERT_TRUE(platform::writeFreshFile(path, "abc", 3));
     EXPECT_EQ(testsupport::readFile(path), "abc");
-    ASSERT_TRUE(transmit::writeFreshFile(path, "z", 1)); // an existing file is replaced
+    ASSERT_TRUE(platform::writeFreshFile(path, "z", 1)); // an existing file is replaced
     EXPECT_EQ(testsupport::readFile(path), "z");
-    ASSERT_TRUE(transmit::writeFreshFile(path, nullptr, 0));
+    ASSERT_TRUE(platform::writeFreshFile(path, nullptr, 0));
     EXPECT_EQ(QFileInfo(path).size(), 0);
 
     const QString victim = dir.filePath("victim");
     testsupport::writeFile(victim, "keep");
     QFile::remove(path);
     ASSERT_TRUE(QFile::link(victim, path));
-    ASSERT_TRUE(transmit::writeFreshFile(path, "new", 3));
+    ASSERT_TRUE(platform::writeFreshFile(path, "new", 3));
     EXPECT_FALSE(QFileInfo(path).isSymLink());
     EXPECT_EQ(testsupport::readFile(path), "new");
     EXPECT_EQ(testsupport::readFile(victim), "keep");
@@ -107,7 +109,7 @@ TEST(TempFile, ReplacesFilesAndLinksButNeverWritesThroughThem) {
     // A directory in the way is left alone, and the write fails.
     const QString folder = dir.filePath("folder");
     ASSERT_TRUE(QDir().mkdir(folder));
-    EXPECT_FALSE(transmit::writeFreshFile(folder, "x", 1));
+    EXPECT_FALSE(platform::writeFreshFile(folder, "x", 1));
     EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 

@@ -8,6 +8,10 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <atomic>
+#include <sys/stat.h>
+#include <thread>
+
 namespace transmittest {
 namespace {
 
@@ -114,17 +118,79 @@ TEST_F(TransmitTest, AnEmptyBaudRateDoesNothing) {
     EXPECT_TRUE(messages.messages().empty());
 }
 
-TEST_F(TransmitTest, ADelayThatIsNoIntegerIsReportedAndTheSendGoesOnWithTheOldMembers) {
+// A delay that is not an integer stops the send before anything is opened: the window shows
+// another file than the one the members still name.
+TEST_F(TransmitTest, ADelayThatIsNoIntegerStopsTheSendWithTheFocusOnIt) {
     send(sendFile("hello"));
     EXPECT_EQ(pty.read(5, 10000), "hello");
     ASSERT_TRUE(waitIdle());
-    // The exchange stops at the delay, so the file name after it is not taken either.
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
     setDelay("1x");
     send(sendFile("other", "other.bin"));
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Please enter an integer.");
-    EXPECT_EQ(pty.read(5, 10000), "hello");
-    EXPECT_TRUE(waitIdle());
+    EXPECT_TRUE(dialog->item(1047)->hasFocus());
+    EXPECT_TRUE(idle());
+    EXPECT_FALSE(dialog->transferRunning());
+    EXPECT_TRUE(pty.read(1, 300).isEmpty());
+}
+
+// The device goes away during a send: the send ends, says so, and the title counts only the
+// bytes that went out, for whole chunks and byte by byte in mode 1 alike.
+TEST_F(TransmitTest, ADeviceThatHangsUpEndsTheSendWithAMessage) {
+    for (const char *delay : {"-1", "0"}) {
+        testsupport::Pty device;
+        dialog->m_portCombo->setEditText(device.slavePath());
+        messages.clear();
+        const QByteArray content = patternBytes(ptyCapacity() + 50000, 5);
+        setDelay(delay);
+        send(sendFile(content));
+        ASSERT_TRUE(sending()) << delay;
+        // The device reads nothing: the send stalls once the pty is full.
+        QTest::qWait(300);
+        device.closeMaster();
+        ASSERT_TRUE(waitIdle(10000)) << delay;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !messages.messages().empty(); }));
+        EXPECT_EQ(messages.lastText(), "Could not write port " + device.slavePath()) << delay;
+        EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
+        const QString title = dialog->windowTitle();
+        const QString size = QString::number(content.size());
+        ASSERT_TRUE(title.startsWith("Kalvosan - Bytes send: ")) << title.toStdString();
+        const qint64 shown = title.section(u' ', 4, 4).toLongLong();
+        EXPECT_GT(shown, 0) << delay;
+        EXPECT_LE(shown, ptyCapacity()) << delay;
+        EXPECT_EQ(title, QStringLiteral("Kalvosan - Bytes send: %1 (%2)").arg(shown).arg(size));
+        dialog->StopAndJoinWorker();
+    }
+}
+
+// A FIFO without a writer would block the window in the open for ever: it is refused.
+TEST_F(TransmitTest, AFifoAsTheSendFileIsRefusedWithoutBlocking) {
+    const QString fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    // Should the open block after all, a writer comes after a while, so the test fails
+    // instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 100 && !done; ++i)
+            QThread::msleep(50);
+        if (!done) {
+            const int fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    QElapsedTimer timer;
+    timer.start();
+    send(fifo);
+    const qint64 took = timer.elapsed();
+    done = true;
+    rescue.join();
+    EXPECT_LT(took, 2000);
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + fifo);
+    EXPECT_TRUE(idle());
 }
 
 // Whether every byte of part stands in whole, in the same order (dropped bytes leave gaps).

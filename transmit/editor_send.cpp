@@ -8,7 +8,7 @@
 #include "serial/serial_port.h"
 #include "transmit/reply_text.h"
 #include "transmit/send_logic.h"
-#include "transmit/temp_file.h"
+#include "platform/files.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -36,6 +36,9 @@ void TerminalDialog::OnEditorSend() {
         return;
     // A monitor still ending would clear the flag of this send.
     StopAndJoinWorker();
+    // Checked before temp.bin is written and named in the send file edit.
+    if (!UpdateData(true))
+        return;
     m_replyMonitor = true;
     const std::optional<QByteArray> bytes = [&] {
         const platform::WaitCursor wait;
@@ -48,7 +51,7 @@ void TerminalDialog::OnEditorSend() {
     }
     const platform::WaitCursor waitCursor;
     const QString path = transmit::tempFilePath(m_startDir);
-    if (transmit::writeFreshFile(path, bytes->constData(), bytes->size())) {
+    if (platform::writeFreshFile(path, bytes->constData(), bytes->size())) {
         itemAs<QLineEdit>(1012)->setText(path);
         OnSend();
     }

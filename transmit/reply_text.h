@@ -6,6 +6,12 @@
 #include <QString>
 #include <cstdint>
 
+// Characters of one full line as the display holds it: 16 cells of three, two pairs of blanks
+// and the line break (CR LF becomes one).
+inline constexpr int kReplyLineChars = 16 * 3 + 2 + 2 + 1;
+// The display keeps its last 1 MiB of text: this many whole lines.
+inline constexpr int kReplyDisplayLines = (1 << 20) / kReplyLineChars;
+
 class ReplyText {
 public:
     // The display text that the bytes add; the caller appends it to what it shows, so the cost

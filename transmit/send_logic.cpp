@@ -26,7 +26,8 @@ ProgressScale::ProgressScale(qint64 length) {
     constexpr qint64 kIntMax = std::numeric_limits<int>::max();
     const qint64 bytes = std::max<qint64>(length, 0);
     m_divisor = bytes <= kIntMax ? 1 : (bytes + kIntMax - 1) / kIntMax;
-    m_maximum = int(bytes / m_divisor);
+    // An empty file gets an empty bar: a range of 0 to 0 would make it a busy indicator.
+    m_maximum = std::max(1, int(bytes / m_divisor));
 }
 
 int ProgressScale::position(qint64 done) const {

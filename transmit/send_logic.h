@@ -15,6 +15,14 @@ inline constexpr int kChunkSize = 4096;
 // The delay value that means "no delay": chunks go out whole.
 inline constexpr int kWholeChunks = -1;
 
+// How the write of a chunk (or of one byte) ended, and how many of its bytes the port took.
+// A mode-2 write that timed out counts as written: its rest is dropped by design.
+enum class WriteEnd { Written, Stopped, Failed };
+struct ChunkResult {
+    WriteEnd end = WriteEnd::Written;
+    qint64 taken = 0;
+};
+
 // The wait after each byte for a per-byte delay in milliseconds; 0 and below wait nothing.
 // Taken in 64 bits, so no delay overflows.
 std::int64_t delayMicroseconds(int delayMs);

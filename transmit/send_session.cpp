@@ -2,6 +2,7 @@
 // which is also the end of every send.
 #include "app/terminal_dialog.h"
 #include "hexedit/hex_list_box.h"
+#include "platform/files.h"
 #include "platform/ui.h"
 #include "serial/serial_port.h"
 #include "transmit/send_logic.h"
@@ -31,14 +32,13 @@ void TerminalDialog::OnSend() {
     StopAndJoinWorker();
     m_writePending = false;
     CloseCellEdit();
-    // A delay that is not an integer has been reported; the send goes on with the members as
-    // they are.
-    UpdateData(true);
-    if (m_baudRate.isEmpty())
+    // A delay that is not an integer has been reported and has the focus: nothing is sent with
+    // values the window no longer shows.
+    if (!UpdateData(true) || m_baudRate.isEmpty())
         return;
-    m_captureFile.close();
-    m_captureFile.setFileName(m_sendFileName);
-    if (!m_captureFile.open(QIODevice::ReadOnly)) {
+    m_transferPath = m_sendFileName;
+    // A FIFO without a writer would block the window in the open: it is refused.
+    if (!platform::openWithoutBlocking(m_captureFile, m_sendFileName, QIODevice::ReadOnly)) {
         platform::messageBox(this, QStringLiteral("Could not open file ") + m_sendFileName);
         return;
     }
