@@ -10,8 +10,8 @@ namespace serial {
 inline const QString kDevRoot = QStringLiteral("/dev");
 inline const QString kSysClassTty = QStringLiteral("/sys/class/tty");
 
-// "/..." is a path as it stands; "COMn" (n from 1) is <devRoot>/ttyS<n-1>; any other name is
-// looked up in devRoot. An empty name gives an empty path, which no open accepts.
+// "/..." is a path as it stands; "COMn" in any letter case (n from 1) is <devRoot>/ttyS<n-1>; any
+// other name is looked up in devRoot. An empty name gives an empty path, which no open accepts.
 QString devicePath(const QString &portName, const QString &devRoot = kDevRoot);
 
 // Orders digit runs by their value: ttyUSB2 before ttyUSB10.
