@@ -110,11 +110,11 @@ QStringList scanCandidates(const QString &sysClassTty) {
     return names + kernelSerialDevices(sysClassTty);
 }
 
-QStringList openablePorts(const QString &sysClassTty, const QString &devRoot) {
+QStringList openablePorts(const QString &sysClassTty, const QString &devRoot,
+                          const QStringList &lockDirs) {
     QStringList openable;
     for (const QString &name : scanCandidates(sysClassTty)) {
-        SerialPort port;
-        if (port.openDevice(devicePath(name, devRoot)))
+        if (probeDevice(devicePath(name, devRoot), lockDirs))
             openable << name;
     }
     return openable;

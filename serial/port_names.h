@@ -2,6 +2,8 @@
 // port scan. The roots are parameters so that tests can use a tree of their own.
 #pragma once
 
+#include "serial/uucp_lock.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,8 +26,9 @@ QStringList kernelSerialDevices(const QString &sysClassTty = kSysClassTty);
 // The names a scan probes: COM1 to COM40 in order, then kernelSerialDevices.
 QStringList scanCandidates(const QString &sysClassTty = kSysClassTty);
 
-// The candidates that can be opened exclusively right now; each is closed again at once.
+// The candidates nobody holds right now (see probeDevice); each is closed again at once.
 QStringList openablePorts(const QString &sysClassTty = kSysClassTty,
-                          const QString &devRoot = kDevRoot);
+                          const QString &devRoot = kDevRoot,
+                          const QStringList &lockDirs = lockDirectories());
 
 } // namespace serial
