@@ -18,8 +18,9 @@ bool isAsciiDigit(QChar c) {
 }
 
 // The digits of "<prefix><digits>", if the name is exactly that.
-std::optional<QStringView> digitsAfter(const QString &name, QLatin1StringView prefix) {
-    if (!name.startsWith(prefix) || name.size() == prefix.size())
+std::optional<QStringView> digitsAfter(const QString &name, QLatin1StringView prefix,
+                                       Qt::CaseSensitivity cs = Qt::CaseSensitive) {
+    if (!name.startsWith(prefix, cs) || name.size() == prefix.size())
         return std::nullopt;
     const QStringView digits = QStringView(name).mid(prefix.size());
     if (!std::all_of(digits.begin(), digits.end(), isAsciiDigit))
@@ -27,9 +28,10 @@ std::optional<QStringView> digitsAfter(const QString &name, QLatin1StringView pr
     return digits;
 }
 
-// The n of "COMn": a plain decimal number from 1, without leading zeros.
+// The n of "COMn" ("com3" as well, as Windows takes it): a plain decimal number from 1, without
+// leading zeros.
 std::optional<uint> comNumber(const QString &name) {
-    const auto digits = digitsAfter(name, QLatin1StringView("COM"));
+    const auto digits = digitsAfter(name, QLatin1StringView("COM"), Qt::CaseInsensitive);
     if (!digits || digits->front() == u'0')
         return std::nullopt;
     bool ok = false;
@@ -108,11 +110,11 @@ QStringList scanCandidates(const QString &sysClassTty) {
     return names + kernelSerialDevices(sysClassTty);
 }
 
-QStringList openablePorts(const QString &sysClassTty, const QString &devRoot) {
+QStringList openablePorts(const QString &sysClassTty, const QString &devRoot,
+                          const QStringList &lockDirs) {
     QStringList openable;
     for (const QString &name : scanCandidates(sysClassTty)) {
-        SerialPort port;
-        if (port.openDevice(devicePath(name, devRoot)))
+        if (probeDevice(devicePath(name, devRoot), lockDirs))
             openable << name;
     }
     return openable;

@@ -2,6 +2,8 @@
 // port scan. The roots are parameters so that tests can use a tree of their own.
 #pragma once
 
+#include "serial/uucp_lock.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,8 +12,8 @@ namespace serial {
 inline const QString kDevRoot = QStringLiteral("/dev");
 inline const QString kSysClassTty = QStringLiteral("/sys/class/tty");
 
-// "/..." is a path as it stands; "COMn" (n from 1) is <devRoot>/ttyS<n-1>; any other name is
-// looked up in devRoot. An empty name gives an empty path, which no open accepts.
+// "/..." is a path as it stands; "COMn" in any letter case (n from 1) is <devRoot>/ttyS<n-1>; any
+// other name is looked up in devRoot. An empty name gives an empty path, which no open accepts.
 QString devicePath(const QString &portName, const QString &devRoot = kDevRoot);
 
 // Orders digit runs by their value: ttyUSB2 before ttyUSB10.
@@ -24,8 +26,9 @@ QStringList kernelSerialDevices(const QString &sysClassTty = kSysClassTty);
 // The names a scan probes: COM1 to COM40 in order, then kernelSerialDevices.
 QStringList scanCandidates(const QString &sysClassTty = kSysClassTty);
 
-// The candidates that can be opened exclusively right now; each is closed again at once.
+// The candidates nobody holds right now (see probeDevice); each is closed again at once.
 QStringList openablePorts(const QString &sysClassTty = kSysClassTty,
-                          const QString &devRoot = kDevRoot);
+                          const QString &devRoot = kDevRoot,
+                          const QStringList &lockDirs = lockDirectories());
 
 } // namespace serial

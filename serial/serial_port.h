@@ -4,6 +4,7 @@
 
 #include "serial/line_state.h"
 #include "serial/port_names.h"
+#include "serial/uucp_lock.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -35,9 +36,12 @@ public:
     SerialPort &operator=(const SerialPort &) = delete;
 
     // Opens the port by the name the user sees (see devicePath).
-    bool open(const QString &portName) { return openDevice(devicePath(portName)); }
-    // Fails for what is not a terminal and for a port held by another opening.
-    bool openDevice(const QString &path);
+    bool open(const QString &portName, const QStringList &lockDirs = lockDirectories()) {
+        return openDevice(devicePath(portName), lockDirs);
+    }
+    // Fails for what is not a terminal (ENOTTY) and for a port someone holds (EBUSY): by its
+    // exclusive flag, a flock or a live lock file. Holds the port by all three until close.
+    bool openDevice(const QString &path, const QStringList &lockDirs = lockDirectories());
     void close();
     bool isOpen() const { return m_fd >= 0; }
     // errno of the last failed open.
@@ -76,7 +80,12 @@ private:
 
     int m_fd = -1;
     int m_openError = 0;
+    UucpLock m_lock;
     std::atomic<std::uint32_t> m_lineRate{0};
 };
+
+// Whether openDevice would take the port now, found without changing anything on it: no
+// setting, no exclusive flag, no lock file.
+bool probeDevice(const QString &path, const QStringList &lockDirs = lockDirectories());
 
 } // namespace serial

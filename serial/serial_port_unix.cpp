@@ -40,6 +40,36 @@ microseconds drainPause(int queued, std::uint32_t baud, microseconds previous) {
     return std::clamp(microseconds(lineTime), kShortestPause, grown);
 }
 
+bool exclusiveFlagSet(int fd) {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+    return false;
+#endif
+}
+
+// A terminal nobody else holds, with our flock taken; -1 and the errno otherwise. Root passes
+// TIOCEXCL at the open, so the flag is asked for; the flock keeps out every other opening that
+// takes one too.
+int openUnheldTerminal(const QString &path, int &error) {
+    const int fd = path.isEmpty() ? -1
+                                  : ::open(QFile::encodeName(path).constData(),
+                                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = path.isEmpty() ? ENOENT : errno;
+        return -1;
+    }
+    if (::isatty(fd) != 1)
+        error = ENOTTY;
+    else if (exclusiveFlagSet(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = EBUSY;
+    else
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
 } // namespace
 
 class SerialPort::Deadline {
@@ -65,24 +95,17 @@ SerialPort::~SerialPort() {
     close();
 }
 
-bool SerialPort::openDevice(const QString &path) {
+bool SerialPort::openDevice(const QString &path, const QStringList &lockDirs) {
     close();
-    m_openError = ENOENT;
-    if (path.isEmpty())
+    const int fd = openUnheldTerminal(path, m_openError);
+    if (fd < 0)
         return false;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        m_openError = errno;
-        return false;
-    }
-    // The lock is what keeps a second opening out: root passes TIOCEXCL.
-    const bool terminal = ::isatty(fd) == 1;
-    if (!terminal || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_openError = terminal ? EBUSY : ENOTTY;
+    if (!m_lock.acquire(path, lockDirs)) {
+        m_openError = EBUSY;
         ::close(fd);
         return false;
     }
+    // The flag was not set before (see openUnheldTerminal), so the one close clears is ours.
     ::ioctl(fd, TIOCEXCL);
     m_fd = fd;
     m_openError = 0;
@@ -101,6 +124,18 @@ void SerialPort::close() {
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
+    m_lock.release();
+}
+
+bool probeDevice(const QString &path, const QStringList &lockDirs) {
+    int error = 0;
+    const int fd = openUnheldTerminal(path, error);
+    if (fd < 0)
+        return false;
+    const bool free = !lockedByLiveProcess(path, lockDirs);
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return free;
 }
 
 std::optional<LineState> SerialPort::lineState() const {
@@ -233,7 +268,8 @@ WriteStatus SerialPort::waitDrained(const Deadline &deadline,
         if (deadline.passed())
             return WriteStatus::DeadlinePassed;
         pause = drainPause(queued, baud, pause);
-        std::this_thread::sleep_for(std::min<microseconds>(milliseconds(deadline.sliceMs()), pause));
+        std::this_thread::sleep_for(
+            std::min<microseconds>(milliseconds(deadline.sliceMs()), pause));
     }
 }
 

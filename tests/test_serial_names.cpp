@@ -2,11 +2,9 @@
 #include "serial/baud.h"
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
+#include "tests/test_serial_fixture.h"
 #include "tests/test_support.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -17,12 +15,18 @@ TEST(SerialNames, DevicePath) {
         {"COM1", "/dev/ttyS0"},
         {"COM10", "/dev/ttyS9"},
         {"COM40", "/dev/ttyS39"},
+        {"com3", "/dev/ttyS2"},
+        {"Com3", "/dev/ttyS2"},
+        {"cOM12", "/dev/ttyS11"},
         {"/dev/pts/3", "/dev/pts/3"},
         {"ttyUSB0", "/dev/ttyUSB0"},
         {"COM0", "/dev/COM0"},
         {"COMx", "/dev/COMx"},
         {"COM", "/dev/COM"},
         {"COM01", "/dev/COM01"},
+        {"com0", "/dev/com0"},
+        {"com01", "/dev/com01"},
+        {"comx", "/dev/comx"},
         {"COM1a", "/dev/COM1a"},
         {"COM-1", "/dev/COM-1"},
         {"", ""},
@@ -75,29 +79,12 @@ TEST(SerialNames, NaturalOrder) {
     EXPECT_TRUE(serial::naturalLess("ttyUSB09", "ttyUSB10"));
 }
 
-namespace {
-
-// A sysfs class directory and a /dev of a test's own.
-struct FakeTree {
-    QTemporaryDir root;
-    QString sys() const { return root.filePath("sys"); }
-    QString dev() const { return root.filePath("dev"); }
-    FakeTree() {
-        QDir(root.path()).mkpath("sys");
-        QDir(root.path()).mkpath("dev");
-    }
-    void kernelLists(const QString &name, bool withDevice) {
-        QDir(sys()).mkpath(withDevice ? name + "/device" : name);
-    }
-    void link(const QString &name, const QString &target) {
-        ASSERT_TRUE(QFile::link(target, dev() + "/" + name));
-    }
-};
-
-} // namespace
+using serialtest::FakeTree;
+using serialtest::LockDir;
 
 TEST(SerialScan, CandidatesAndOpenablePorts) {
     FakeTree tree;
+    LockDir locks;
     testsupport::Pty com2, usb2, usb10;
     tree.kernelLists("ttyUSB10", true);
     tree.kernelLists("ttyUSB2", true);
@@ -118,14 +105,47 @@ TEST(SerialScan, CandidatesAndOpenablePorts) {
     EXPECT_EQ(candidates.mid(40), (QStringList{"ttyACM0", "ttyUSB2", "ttyUSB10"}));
 
     serial::SerialPort held;
-    ASSERT_TRUE(held.open(tree.dev() + "/ttyUSB10"));
-    EXPECT_EQ(serial::openablePorts(tree.sys(), tree.dev()), (QStringList{"COM2", "ttyUSB2"}));
+    ASSERT_TRUE(held.open(tree.dev() + "/ttyUSB10", locks.dirs()));
+    EXPECT_EQ(serial::openablePorts(tree.sys(), tree.dev(), locks.dirs()),
+              (QStringList{"COM2", "ttyUSB2"}));
 
     // The scan leaves nothing open behind it.
     serial::SerialPort again;
-    EXPECT_TRUE(again.open(com2.slavePath()));
+    EXPECT_TRUE(again.open(com2.slavePath(), locks.dirs()));
     held.close();
-    EXPECT_EQ(serial::openablePorts(tree.sys(), tree.dev()), (QStringList{"ttyUSB2", "ttyUSB10"}));
+    EXPECT_EQ(serial::openablePorts(tree.sys(), tree.dev(), locks.dirs()),
+              (QStringList{"ttyUSB2", "ttyUSB10"}));
+}
+
+// Ports other programs hold: one cooked by its holder, one it flagged exclusive without any
+// lock (root could open it all the same), one marked by a live lock file, and one whose lock
+// file is stale. The scan lists the free ones and leaves every port and lock as it was.
+TEST(SerialScan, ProbingLeavesOtherProgramsPortsAlone) {
+    FakeTree tree;
+    LockDir locks;
+    testsupport::Pty cooked, exclusive, locked, stale;
+    const std::pair<const char *, const testsupport::Pty *> ports[] = {
+        {"ttyUSB0", &cooked}, {"ttyUSB1", &exclusive}, {"ttyUSB2", &locked}, {"ttyUSB3", &stale}};
+    for (const auto &[name, pty] : ports) {
+        tree.kernelLists(name, true);
+        tree.link(name, pty->slavePath());
+    }
+    serialtest::makeCooked(cooked.slavePath());
+    const termios cookedSettings = serialtest::ttySettings(cooked.slavePath());
+    const int holder = serialtest::openTty(exclusive.slavePath());
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    testsupport::writeFile(locks.fileFor(locked.slavePath()), serialtest::hdbLock(::getpid()));
+    const QByteArray staleLock = serialtest::hdbLock(serialtest::deadPid());
+    testsupport::writeFile(locks.fileFor(stale.slavePath()), staleLock);
+
+    EXPECT_EQ(serial::openablePorts(tree.sys(), tree.dev(), locks.dirs()),
+              (QStringList{"ttyUSB0", "ttyUSB3"}));
+    EXPECT_TRUE(
+        serialtest::sameSettings(serialtest::ttySettings(cooked.slavePath()), cookedSettings));
+    EXPECT_TRUE(serialtest::ttyExclusive(exclusive.slavePath()));
+    EXPECT_EQ(testsupport::readFile(locks.fileFor(stale.slavePath())), staleLock);
+    EXPECT_EQ(locks.count(), 2);
+    ::close(holder);
 }
 
 TEST(SerialScan, MissingSysfsGivesComPortsOnly) {

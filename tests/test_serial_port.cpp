@@ -1,5 +1,6 @@
 // The serial port on a pseudo-terminal: the test plays the device on the master side.
 #include "serial/serial_port.h"
+#include "tests/test_serial_fixture.h"
 #include "tests/test_support.h"
 
 #include <QTemporaryDir>
@@ -18,22 +19,11 @@ using namespace std::chrono_literals;
 using serial::Readiness;
 using serial::SerialPort;
 using serial::WriteStatus;
+using serialtest::makeCooked;
+using serialtest::ttyExclusive;
 using testsupport::Pty;
 
 namespace {
-
-// Puts the pty back into the state a fresh one has: cooked, echoing, XON/XOFF on.
-void makeCooked(const QString &path) {
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    t.c_iflag |= ICRNL | IXON | IXOFF;
-    t.c_oflag |= OPOST | ONLCR;
-    t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
-    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
-    ::close(fd);
-}
 
 QByteArray everyByte() {
     QByteArray bytes;
@@ -54,14 +44,6 @@ QByteArray readExactly(SerialPort &port, qsizetype count) {
     return got;
 }
 
-bool ttyExclusive(const QString &path) {
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    int exclusive = -1;
-    ::ioctl(fd, TIOCGEXCL, &exclusive);
-    ::close(fd);
-    return exclusive == 1;
-}
-
 constexpr qint64 kMoreThanAPtyHolds = 8 << 20;
 
 } // namespace
@@ -79,6 +61,17 @@ TEST(SerialPort, OpensExclusively) {
     port.close();
     EXPECT_FALSE(ttyExclusive(pty.slavePath()));
     EXPECT_TRUE(second.open(pty.slavePath()));
+    second.close();
+
+    // Another program's exclusive flag, which root passes at the open, refuses the port too;
+    // and the close of a refused port must not clear it.
+    const int holder = serialtest::openTty(pty.slavePath());
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    EXPECT_FALSE(port.open(pty.slavePath()));
+    EXPECT_EQ(port.openError(), EBUSY);
+    port.close();
+    EXPECT_TRUE(ttyExclusive(pty.slavePath()));
+    ::close(holder);
 }
 
 TEST(SerialPort, RefusesWhatIsNotATerminal) {
