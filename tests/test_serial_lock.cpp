@@ -16,27 +16,6 @@ using serialtest::hdbLock;
 using serialtest::LockDir;
 using testsupport::Pty;
 
-namespace {
-
-// Every port this program opens without naming a lock directory takes its lock file in a
-// folder of its own, also when the program runs outside ctest: never in the system's.
-class OwnLockDirectory : public ::testing::Environment {
-public:
-    void SetUp() override {
-        m_dir = std::make_unique<QTemporaryDir>();
-        qputenv("KALVOSAN_LOCK_DIR", QFile::encodeName(m_dir->path()));
-    }
-    void TearDown() override { m_dir.reset(); }
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-};
-
-[[maybe_unused]] ::testing::Environment *const kOwnLockDirectory =
-    ::testing::AddGlobalTestEnvironment(new OwnLockDirectory);
-
-} // namespace
-
 TEST(SerialLock, ALiveLockRefusesTheOpenByAnyPath) {
     Pty pty;
     LockDir locks;
