@@ -1,17 +1,19 @@
-# The project's interface: make deps | build | run | test | bench | install | printer
+# The project's interface: make deps | build | run | test | bench | install | package | printer
 SHELL := /bin/bash
 BUILD      ?= build
 TEST_BUILD ?= build-asan
 PREFIX     ?= /usr/local
+PKG_BUILD  ?= build-package
 JOBS       ?= $(shell nproc)
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
-            fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf
+            fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf \
+            dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build run test bench install printer clean
+.PHONY: deps build run test bench install package printer clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -40,6 +42,10 @@ bench: deps
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The Debian package kalvosan_<version>_<arch>.deb in $(PKG_BUILD), from a stripped Release build.
+package: deps
+	packaging/build-deb.sh $(PKG_BUILD) $(JOBS)
+
 # A CUPS scheduler with a PDF printer named "PDF", for the end-to-end print test. cups-pdf
 # writes each job to ~/PDF of the user who printed it (/root/PDF for root). Its PostScript is
 # made by pdftocairo, so that the text of a printed plain-text file stays extractable.
@@ -51,4 +57,4 @@ printer: deps
 	@lpstat -r; lpstat -p PDF || true
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) build-bench
+	rm -rf $(BUILD) $(TEST_BUILD) build-bench $(PKG_BUILD)
