@@ -20,7 +20,7 @@ cxxflags="$(flags CPPFLAGS) $(flags CXXFLAGS)"
 ldflags=$(flags LDFLAGS)
 
 cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DKALVOSAN_TESTS=OFF -DKALVOSAN_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+    -DKALVOSAN_TESTS=OFF -DKALVOSAN_BENCH=OFF -DKALVOSAN_DEBIAN=ON -DCMAKE_INSTALL_PREFIX=/usr \
     -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
     -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
 cmake --build "$build_dir" -j "$jobs"
