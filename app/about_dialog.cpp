@@ -1,7 +1,8 @@
 #include "app/about_dialog.h"
 
-#include "app/dialog_builder.h"
 #include "app/link_label.h"
+#include "platform/dialog_builder.h"
+#include "res/control_ids.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -17,10 +18,11 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent) {
         m_items.insert(id, link);
         return link;
     };
-    m_supportLink = attach(1042, QString::fromLatin1(res::kSupportPage));
-    m_webLink = attach(1043, QString::fromLatin1(res::kWebSite));
-    m_mailLink = attach(1045, QStringLiteral("mailto:") + QLatin1String(res::kMailAddress));
-    auto *ok = qobject_cast<QPushButton *>(m_items.value(1));
+    m_supportLink = attach(ctl::about::SupportIcon, QString::fromLatin1(res::kSupportPage));
+    m_webLink = attach(ctl::about::WebSite, QString::fromLatin1(res::kWebSite));
+    m_mailLink =
+        attach(ctl::about::Mail, QStringLiteral("mailto:") + QLatin1String(res::kMailAddress));
+    auto *ok = qobject_cast<QPushButton *>(m_items.value(ctl::about::Ok));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }

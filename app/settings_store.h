@@ -5,13 +5,10 @@
 class QComboBox;
 class TerminalDialog;
 
-// The window's settings between runs: QSettings("Brisgal", "Kalvosan"), group "Settings".
-// Restore writes the stored values into the controls (the members follow at the next data
-// exchange); save writes the controls' texts back.
+// The window's settings between runs (platform/stored_settings.h). Restore writes the stored
+// values into the controls (the members follow at the next data exchange); save writes the
+// controls' texts back.
 namespace SettingsStore {
-
-// A stored text longer than this is refused (this platform's path limit).
-inline constexpr int kMaxTextBytes = 4096;
 
 void restore(TerminalDialog &dialog);
 void save(TerminalDialog &dialog);

@@ -1,16 +1,18 @@
 #include "app/terminal_dialog.h"
 
 #include "app/about_dialog.h"
-#include "app/animation_control.h"
-#include "app/dialog_builder.h"
 #include "app/settings_store.h"
+#include "hexedit/editor_pane.h"
+#include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_cell_edit_accessible.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
+#include "platform/animation_control.h"
+#include "platform/dialog_builder.h"
 #include "platform/files.h"
 #include "platform/ui.h"
+#include "res/control_ids.h"
 #include "serial/serial_port.h"
-#include "transmit/reply_text.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -26,31 +28,37 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
-#include <system_error>
-
 namespace {
 
 // Controls switched together by the transfer states.
-constexpr int kSettingControls[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007};
-constexpr int kIdleOnlyButtons[] = {2, 1016, 1020, 1021, 1022, 1023, 1008, 1011, 1013, 1012};
+constexpr int kSettingControls[] = {ctl::Port, ctl::DataBits, ctl::StopBits,    ctl::Parity,
+                                    ctl::Baud, ctl::Flow,     ctl::CaptureFile, ctl::DropDirectory};
+constexpr int kIdleOnlyButtons[] = {ctl::Exit, ctl::Editor, ctl::Save, ctl::Print, ctl::EditorSend,
+                                    ctl::New,  ctl::Start,  ctl::Open, ctl::Send,  ctl::SendFile};
 
 QString loaderDirectoryCandidate(int which) {
     const QString dir = QCoreApplication::applicationDirPath();
     return which == 0 ? dir : QDir::cleanPath(dir + QStringLiteral("/../lib/kalvosan"));
 }
 
+// The controls of the editor pane's part of the window: everything from its group box down,
+// but the marker above which the window is cut when the pane is hidden.
+bool inEditorPane(const res::ControlTemplate &c, int paneTop) {
+    return c.y >= paneTop && c.id != ctl::PaneMarker;
+}
+
+int editorPaneTop(const res::DialogTemplate &dialogTemplate) {
+    for (const res::ControlTemplate &c : dialogTemplate.controls) {
+        if (c.id == ctl::EditorGroup)
+            return c.y;
+    }
+    return dialogTemplate.height;
+}
+
 } // namespace
 
 TerminalDialog::TerminalDialog(QWidget *parent)
-    : QDialog(parent), m_startDir(QDir::currentPath()), m_dropDirectory(QDir::homePath()),
-      m_font(QStringLiteral("Lucida Console")) {
-    // "Lucida Console", 10 pixels high, is asked for by name; where it is missing the system's
-    // fixed-pitch face stands in, so that the columns of the hex lines stay aligned.
-    m_font.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
-                        QStringLiteral("Liberation Mono"), QStringLiteral("monospace")});
-    m_font.setStyleHint(QFont::TypeWriter);
-    m_font.setFixedPitch(true);
-    m_font.setPixelSize(10);
+    : QDialog(parent), m_startDir(QDir::currentPath()), m_dropDirectory(QDir::homePath()) {
     m_hIcon = QIcon(iconPixmap(128));
     // Stays on top of other windows, like a system-modal dialog.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -61,6 +69,7 @@ TerminalDialog::TerminalDialog(QWidget *parent)
     installCellEditAccessibility(staticMetaObject.className());
     createControls();
     connectHandlers();
+    connectSessions();
     UpdateData(false);
 }
 
@@ -71,23 +80,26 @@ TerminalDialog::~TerminalDialog() {
 }
 
 void TerminalDialog::createControls() {
-    const DialogBuilder builder(res::mainDialogTemplate());
-    m_items = builder.build(this, [this](const res::ControlTemplate &, QWidget *parent) {
-        m_hexList = new HexListBox(this, parent);
-        return m_hexList;
-    });
-    m_portCombo = itemAs<QComboBox>(1000);
-    m_dataBitsCombo = itemAs<QComboBox>(1001);
-    m_stopBitsCombo = itemAs<QComboBox>(1002);
-    m_parityCombo = itemAs<QComboBox>(1003);
-    m_baudCombo = itemAs<QComboBox>(1004);
-    m_flowCombo = itemAs<QComboBox>(1005);
-    m_animation = itemAs<AnimationControl>(1010);
-    m_progress = itemAs<QProgressBar>(1015);
-    m_overflowIcon = itemAs<QLabel>(1024);
+    const res::DialogTemplate &dialogTemplate = res::mainDialogTemplate();
+    const DialogBuilder builder(dialogTemplate);
+    const int paneTop = editorPaneTop(dialogTemplate);
+    const QSize size = builder.dialogSize();
+    const int paneTopPixels = builder.toPixels(0, paneTop, 0, 0).top();
+    m_pane = new EditorPane(this);
+    m_pane->setGeometry(0, paneTopPixels, size.width(), size.height() - paneTopPixels);
+    m_pane->setStartDirectory(m_startDir);
+    m_items = builder.build(
+        this,
+        [this](const res::ControlTemplate &, QWidget *parent) {
+            return m_pane->makeHexList(parent);
+        },
+        [this, paneTop](const res::ControlTemplate &c) {
+            return inEditorPane(c, paneTop) ? m_pane : nullptr;
+        });
+    m_pane->bindControls(m_items);
     // The reply display keeps its last 1 MiB of text, dropping whole lines from the top, and no
     // undo history: an hour of monitoring a talkative device stays bounded.
-    auto *reply = itemAs<QPlainTextEdit>(1054);
+    auto *reply = itemAs<QPlainTextEdit>(ctl::InputBuffer);
     reply->setUndoRedoEnabled(false);
     reply->setMaximumBlockCount(kReplyDisplayLines);
 }
@@ -97,47 +109,41 @@ void TerminalDialog::connectHandlers() {
         connect(itemAs<QAbstractButton>(id), &QAbstractButton::clicked, this,
                 [this, handler] { (this->*handler)(); });
     };
-    onClick(1008, &TerminalDialog::OnStartCapture);
-    onClick(1009, &TerminalDialog::OnStopCapture);
-    onClick(1011, &TerminalDialog::OnOpenSendFile);
-    onClick(1013, &TerminalDialog::OnSend);
-    onClick(1014, &TerminalDialog::OnAbort);
-    onClick(1016, &TerminalDialog::OnEditor);
-    onClick(1023, &TerminalDialog::OnNew);
-    onClick(1018, &TerminalDialog::OnFind);
-    onClick(1025, &TerminalDialog::OnAsciiCheck);
-    onClick(1020, &TerminalDialog::OnSave);
-    onClick(1021, &TerminalDialog::OnPrint);
-    onClick(1022, &TerminalDialog::OnEditorSend);
-    onClick(1051, &TerminalDialog::OnRtsOff);
-    onClick(1052, &TerminalDialog::OnRtsOn);
-    onClick(1056, &TerminalDialog::OnBrowseDropDirectory);
-    onClick(1041, &TerminalDialog::OnScan);
-    onClick(2, &TerminalDialog::OnCancel);
-    connect(itemAs<QLineEdit>(1019), &QLineEdit::textChanged, this,
-            &TerminalDialog::OnFindTextChange);
+    onClick(ctl::Start, &TerminalDialog::OnStartCapture);
+    onClick(ctl::Stop, &TerminalDialog::OnStopCapture);
+    onClick(ctl::Open, &TerminalDialog::OnOpenSendFile);
+    onClick(ctl::Send, &TerminalDialog::OnSend);
+    onClick(ctl::Abort, &TerminalDialog::OnAbort);
+    onClick(ctl::Editor, &TerminalDialog::OnEditor);
+    onClick(ctl::EditorSend, &TerminalDialog::OnEditorSend);
+    onClick(ctl::RtsOff, &TerminalDialog::OnRtsOff);
+    onClick(ctl::RtsOn, &TerminalDialog::OnRtsOn);
+    onClick(ctl::Browse, &TerminalDialog::OnBrowseDropDirectory);
+    onClick(ctl::Scan, &TerminalDialog::OnScan);
+    onClick(ctl::Exit, &TerminalDialog::OnCancel);
     connect(&m_timer, &QTimer::timeout, this, &TerminalDialog::OnTimer);
 }
 
 bool TerminalDialog::UpdateData(bool saveAndValidate) {
-    auto *delayEdit = itemAs<QLineEdit>(1047);
-    auto *rs485 = itemAs<QCheckBox>(1055);
-    auto *mode = itemAs<QCheckBox>(1057);
+    auto *delayEdit = itemAs<QLineEdit>(ctl::Delay);
+    auto *rs485 = itemAs<QCheckBox>(ctl::Rs485);
+    auto *mode = itemAs<QCheckBox>(ctl::Mode);
+    const auto combo = [this](int id) { return itemAs<QComboBox>(id); };
     const auto text = [this](int id) { return itemAs<QLineEdit>(id)->text(); };
     if (!saveAndValidate) {
-        delayEdit->setText(QString::number(m_sendDelay.load()));
+        delayEdit->setText(QString::number(m_sendDelay));
         rs485->setChecked(m_rs485);
-        m_baudCombo->setEditText(m_baudRate);
-        m_portCombo->setEditText(m_portName);
-        m_dataBitsCombo->setCurrentIndex(m_dataBitsIndex);
-        m_stopBitsCombo->setCurrentIndex(m_stopBitsIndex);
-        m_parityCombo->setCurrentIndex(m_parityIndex);
-        m_flowCombo->setCurrentIndex(m_flowIndex);
-        itemAs<QLineEdit>(1006)->setText(m_captureFileName);
-        itemAs<QLineEdit>(1007)->setText(m_dropDirectory);
-        itemAs<QLineEdit>(1012)->setText(m_sendFileName);
-        itemAs<QLineEdit>(1019)->setText(m_findText);
-        mode->setChecked(m_mode2.load());
+        combo(ctl::Baud)->setEditText(m_baudRate);
+        combo(ctl::Port)->setEditText(m_portName);
+        combo(ctl::DataBits)->setCurrentIndex(m_dataBitsIndex);
+        combo(ctl::StopBits)->setCurrentIndex(m_stopBitsIndex);
+        combo(ctl::Parity)->setCurrentIndex(m_parityIndex);
+        combo(ctl::Flow)->setCurrentIndex(m_flowIndex);
+        itemAs<QLineEdit>(ctl::CaptureFile)->setText(m_captureFileName);
+        itemAs<QLineEdit>(ctl::DropDirectory)->setText(m_dropDirectory);
+        itemAs<QLineEdit>(ctl::SendFile)->setText(m_sendFileName);
+        itemAs<QLineEdit>(ctl::FindText)->setText(m_findText);
+        mode->setChecked(m_mode2);
         return true;
     }
     // The delay takes signed integers only; the exchange stops at a field that fails.
@@ -152,17 +158,20 @@ bool TerminalDialog::UpdateData(bool saveAndValidate) {
     }
     m_sendDelay = delay;
     m_rs485 = rs485->isChecked();
-    m_baudRate = m_baudCombo->currentText();
-    m_portName = m_portCombo->currentText();
-    m_dataBitsIndex = m_dataBitsCombo->currentIndex();
-    m_stopBitsIndex = m_stopBitsCombo->currentIndex();
-    m_parityIndex = m_parityCombo->currentIndex();
-    m_flowIndex = m_flowCombo->currentIndex();
-    m_captureFileName = text(1006);
-    m_dropDirectory = text(1007);
-    m_sendFileName = text(1012);
-    m_findText = text(1019);
+    m_baudRate = combo(ctl::Baud)->currentText();
+    m_portName = combo(ctl::Port)->currentText();
+    m_dataBitsIndex = combo(ctl::DataBits)->currentIndex();
+    m_stopBitsIndex = combo(ctl::StopBits)->currentIndex();
+    m_parityIndex = combo(ctl::Parity)->currentIndex();
+    m_flowIndex = combo(ctl::Flow)->currentIndex();
+    m_captureFileName = text(ctl::CaptureFile);
+    m_dropDirectory = text(ctl::DropDirectory);
+    m_sendFileName = text(ctl::SendFile);
+    m_findText = text(ctl::FindText);
     m_mode2 = mode->isChecked();
+    // A running send takes the delay and the mode at once, as it always has.
+    m_send.setDelay(m_sendDelay);
+    m_send.setMode2(m_mode2);
     return true;
 }
 
@@ -181,6 +190,7 @@ bool TerminalDialog::loadLoaderLibrary() {
         m_pfnFinish = reinterpret_cast<LoaderFinishFn>(library->resolve("Finish"));
         if (m_pfnStart && m_pfnStop && m_pfnFinish) {
             m_hLoader = std::move(library);
+            m_pane->setLoader(m_pfnStart, m_pfnStop, m_pfnFinish);
             return true;
         }
         library->unload();
@@ -198,7 +208,7 @@ bool TerminalDialog::loadLoaderLibrary() {
 
 void TerminalDialog::collapseToMarker() {
     m_fullHeight = height();
-    m_collapsedHeight = item(1048)->geometry().top();
+    m_collapsedHeight = item(ctl::PaneMarker)->geometry().top();
     setWindowHeight(m_collapsedHeight);
 }
 
@@ -208,18 +218,17 @@ void TerminalDialog::setWindowHeight(int newHeight) {
 }
 
 bool TerminalDialog::OnInitDialog() {
-    itemAs<QCheckBox>(1026)->setEnabled(false);
+    itemAs<QCheckBox>(ctl::Case)->setEnabled(false);
     if (!loadLoaderLibrary())
         return false;
     setWindowIcon(m_hIcon);
     m_editorOpen = false;
     collapseToMarker();
-    m_animation->open();
-    m_animation->hide();
-    item(1009)->setEnabled(false);
-    item(1014)->setEnabled(false);
-    m_progress->hide();
-    m_hexList->setFont(m_font);
+    itemAs<AnimationControl>(ctl::Animation)->open();
+    item(ctl::Animation)->hide();
+    item(ctl::Stop)->setEnabled(false);
+    item(ctl::Abort)->setEnabled(false);
+    item(ctl::Progress)->hide();
     SettingsStore::restore(*this);
     m_timer.start(500);
     return true;
@@ -228,7 +237,7 @@ bool TerminalDialog::OnInitDialog() {
 void TerminalDialog::OnTimer() {
     // While the pane is hidden the indicator keeps its state.
     if (m_editorOpen)
-        m_overflowIcon->setVisible(m_hexList->count() >= hexline::kLoaderLineLimit);
+        item(ctl::Overflow)->setVisible(hexList()->count() >= hexline::kLoaderLineLimit);
 }
 
 void TerminalDialog::OnOK() {
@@ -237,10 +246,11 @@ void TerminalDialog::OnOK() {
 
 void TerminalDialog::OnCancel() {
     // "E&xit" is disabled while a transfer runs; Esc and the close box are refused likewise.
-    if (!item(2)->isEnabled() && !m_closing)
+    if (!item(ctl::Exit)->isEnabled() && !m_closing)
         return;
     StopAndJoinWorker();
     m_timer.stop();
+    m_pane->setLoader(nullptr, nullptr, nullptr);
     if (m_hLoader) {
         m_hLoader->unload();
         m_hLoader.reset();
@@ -252,7 +262,9 @@ void TerminalDialog::OnCancel() {
     QDialog::done(QDialog::Rejected);
 }
 
-void TerminalDialog::reject() { OnCancel(); }
+void TerminalDialog::reject() {
+    OnCancel();
+}
 
 void TerminalDialog::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Escape) {
@@ -297,45 +309,76 @@ void TerminalDialog::SetControlState(ControlState state) {
     for (int id : kIdleOnlyButtons)
         item(id)->setEnabled(idle);
     // A scan would take the port from the running transfer.
-    item(1041)->setEnabled(idle);
-    item(1009)->setEnabled(state == ControlState::Capturing);
-    item(1014)->setEnabled(state == ControlState::Sending);
+    item(ctl::Scan)->setEnabled(idle);
+    item(ctl::Stop)->setEnabled(state == ControlState::Capturing);
+    item(ctl::Abort)->setEnabled(state == ControlState::Sending);
+    auto *animation = itemAs<AnimationControl>(ctl::Animation);
     if (idle) {
-        m_animation->stop();
-        m_animation->hide();
+        animation->stop();
+        animation->hide();
     } else {
-        m_animation->show();
-        m_animation->play();
+        animation->show();
+        animation->play();
     }
-    m_progress->setVisible(state == ControlState::Sending);
-}
-
-bool TerminalDialog::StartWorker(void (TerminalDialog::*worker)(std::uint64_t)) {
-    const std::uint64_t transfer = ++m_transfer;
-    try {
-        m_worker = std::thread(worker, this, transfer);
-    } catch (const std::system_error &) {
-        return false;
-    }
-    return true;
+    item(ctl::Progress)->setVisible(state == ControlState::Sending);
 }
 
 void TerminalDialog::StopAndJoinWorker() {
-    m_running = false;
-    m_stopMonitor = true;
-    // Workers never wait for this thread and look at the flags at least every 50 ms.
-    if (m_worker.joinable())
-        m_worker.join();
+    // Workers never wait for this thread and look at their flags at least every 50 ms. What
+    // they posted and this thread has not yet seen belongs to a transfer that is over.
+    m_capture.stop();
+    m_send.stop();
+    m_capture.discardPending();
+    m_send.discardPending();
+    reclaimPort();
 }
 
 void TerminalDialog::shutdownOnSignal() {
     // Ends the running transfer as its own button would, so its file is complete, then
     // leaves as "E&xit" does, saving the settings.
-    if (item(1009)->isEnabled())
+    if (item(ctl::Stop)->isEnabled())
         OnStopCapture();
-    else if (item(1014)->isEnabled())
+    else if (item(ctl::Abort)->isEnabled())
         OnAbort();
     StopAndJoinWorker();
     m_closing = true;
     OnCancel();
+}
+
+// --- the editor pane ----------------------------------------------------------------------
+
+HexListBox *TerminalDialog::hexList() const {
+    return m_pane->hexList();
+}
+HexCellEdit *TerminalDialog::cellEdit() const {
+    return m_pane->cellEdit();
+}
+
+// "&Editor": switches between the window with and without the editor pane.
+void TerminalDialog::OnEditor() {
+    CloseCellEdit();
+    m_editorOpen = !m_editorOpen;
+    setWindowHeight(m_editorOpen ? m_fullHeight : m_collapsedHeight);
+}
+
+void TerminalDialog::OnNew() {
+    m_pane->OnNew();
+}
+void TerminalDialog::BeginCellEdit() {
+    m_pane->BeginCellEdit();
+}
+void TerminalDialog::CloseCellEdit() {
+    m_pane->CloseCellEdit();
+}
+void TerminalDialog::ShowFoundAt(int line, int cell) {
+    m_pane->ShowFoundAt(line, cell);
+}
+void TerminalDialog::OnFind() {
+    m_pane->OnFind();
+}
+void TerminalDialog::OnSave() {
+    m_pane->OnSave();
+}
+void TerminalDialog::OnPrint() {
+    m_pane->OnPrint();
 }

@@ -73,7 +73,6 @@ int main(int argc, char **argv) {
     }
     std::printf("start-up: process start to window shown, median of 10: %.1f ms\n",
                 median(startMs));
-    std::printf("start-up: resident memory after start, median of 10: %.1f MiB\n",
-                median(rssMiB));
+    std::printf("start-up: resident memory after start, median of 10: %.1f MiB\n", median(rssMiB));
     return 0;
 }

@@ -4,6 +4,7 @@
 // input. Then the CPU time of a capture that receives nothing for 10 s.
 #include "app/terminal_dialog.h"
 #include "bench/bench_stats.h"
+#include "res/control_ids.h"
 #include "tests/test_support.h"
 
 #include <QApplication>
@@ -78,11 +79,11 @@ double catRound(const QByteArray &input, const QString &dir) {
 }
 
 void setUpCapture(TerminalDialog &dialog, const Pty &pty, const QString &dir) {
-    dialog.m_portCombo->setEditText(pty.slavePath());
-    dialog.itemAs<QLineEdit>(1007)->setText(dir);
-    dialog.itemAs<QLineEdit>(1006)->setText(QStringLiteral("capture.bin"));
+    dialog.itemAs<QComboBox>(ctl::Port)->setEditText(pty.slavePath());
+    dialog.itemAs<QLineEdit>(ctl::DropDirectory)->setText(dir);
+    dialog.itemAs<QLineEdit>(ctl::CaptureFile)->setText(QStringLiteral("capture.bin"));
     dialog.OnStartCapture();
-    if (!dialog.item(1009)->isEnabled())
+    if (!dialog.item(ctl::Stop)->isEnabled())
         throw std::runtime_error("the capture did not start");
     // The worker drops what waits at its start; let it get there before anything is sent.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -8,6 +8,7 @@
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
 #include "platform/ui.h"
+#include "res/control_ids.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -59,12 +60,12 @@ QStringList randomLines() {
 }
 
 void benchClick(TerminalDialog &dialog, const char *name, bool ascii, const QString &text) {
-    if (dialog.itemAs<QCheckBox>(1025)->isChecked() != ascii)
-        dialog.itemAs<QAbstractButton>(1025)->click();
-    dialog.itemAs<QLineEdit>(1019)->setText(text);
+    if (dialog.itemAs<QCheckBox>(ctl::Ascii)->isChecked() != ascii)
+        dialog.itemAs<QAbstractButton>(ctl::Ascii)->click();
+    dialog.itemAs<QLineEdit>(ctl::FindText)->setText(text);
     int reports = 0;
     platform::uiHooks().message = [&](const platform::MessageRecord &) { ++reports; };
-    const auto ms = timeRuns([&] { dialog.itemAs<QAbstractButton>(1018)->click(); });
+    const auto ms = timeRuns([&] { dialog.itemAs<QAbstractButton>(ctl::Find)->click(); });
     platform::uiHooks().message = nullptr;
     if (reports != kRuns)
         std::printf("%s: the text was found, the figure is void\n", name);
@@ -93,7 +94,7 @@ int main(int argc, char **argv) {
     dialog.show();
     dialog.OnEditor();
     const QStringList lines = randomLines();
-    dialog.m_hexList->addItems(lines);
+    dialog.hexList()->addItems(lines);
 
     benchClick(dialog, "\"&Find\" click, hex DDEE, 32,736 lines", false, "DD EE");
     benchClick(dialog, "\"&Find\" click, ASCII, 32,736 lines", true, "~~~~~");

@@ -5,10 +5,12 @@
 //  2. type one byte there (two hex digits);
 //  3. type one byte on the ASCII side.
 #include "app/terminal_dialog.h"
+#include "hexedit/editor_pane.h"
 #include "bench/bench_stats.h"
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
+#include "res/control_ids.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -83,15 +85,14 @@ bool loadFullFile(TerminalDialog &dialog, const QString &path) {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (dialog.m_hexList->count() >= hexline::kLoaderLineLimit)
+        if (dialog.hexList()->count() >= hexline::kLoaderLineLimit)
             loop.quit();
     });
     poll.start(5);
     QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    dialog.m_pfnStart(dialog.m_hexList, path);
-    dialog.m_pfnFinish();
+    dialog.editorPane()->loadFile(path);
     loop.exec();
-    return dialog.m_hexList->count() == hexline::kLoaderLineLimit;
+    return dialog.hexList()->count() == hexline::kLoaderLineLimit;
 }
 
 } // namespace
@@ -114,7 +115,7 @@ int main(int argc, char **argv) {
     std::printf("resident memory: %ld KiB with the window, %ld KiB with 32,736 lines (+%ld KiB)\n",
                 before, after, after - before);
 
-    HexListBox &list = *dialog.m_hexList;
+    HexListBox &list = *dialog.hexList();
     const int last = list.count() - 1;
     const auto toTop = [&] {
         dialog.CloseCellEdit();
@@ -130,13 +131,13 @@ int main(int argc, char **argv) {
     report("type a byte on the last line (two hex digits)",
            timeRuns([&] { dialog.ShowFoundAt(last, 0); },
                     [&] {
-                        typeKey(dialog.m_cellEdit, Qt::Key_4, QStringLiteral("4"));
-                        typeKey(dialog.m_cellEdit, Qt::Key_1, QStringLiteral("1"));
+                        typeKey(dialog.cellEdit(), Qt::Key_4, QStringLiteral("4"));
+                        typeKey(dialog.cellEdit(), Qt::Key_1, QStringLiteral("1"));
                     }),
            16);
     report("type a byte on the last line (ASCII side)",
            timeRuns([&] { dialog.ShowFoundAt(last, 40); },
-                    [&] { typeKey(dialog.m_cellEdit, Qt::Key_Z, QStringLiteral("z")); }),
+                    [&] { typeKey(dialog.cellEdit(), Qt::Key_Z, QStringLiteral("z")); }),
            16);
     dialog.CloseCellEdit();
     return list.lineText(last).mid(7, 2) == QLatin1String("41") ? 0 : 1;

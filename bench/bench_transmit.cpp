@@ -10,11 +10,13 @@
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
 #include "platform/thread_priority.h"
+#include "res/control_ids.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -130,21 +132,32 @@ bool runUntil(const std::function<bool()> &cond, int timeoutMs) {
     return cond();
 }
 
+// The window is started in a directory of the benchmark's, as if the program had been started
+// there: its temp.bin goes there.
+struct StartedIn {
+    explicit StartedIn(const QString &dir) : previous(QDir::currentPath()) {
+        QDir::setCurrent(dir);
+    }
+    void leave() const { QDir::setCurrent(previous); }
+    QString previous;
+};
+
 struct Window {
-    explicit Window(const Pty &pty, const QString &startDir) {
+    explicit Window(const Pty &pty, const QString &startDir) : startedIn(startDir) {
+        startedIn.leave();
         if (!dialog.OnInitDialog())
             std::exit(1);
-        dialog.m_startDir = startDir;
         dialog.show();
-        dialog.m_portCombo->setEditText(pty.path());
-        dialog.m_baudCombo->setEditText(QStringLiteral("115200"));
+        dialog.itemAs<QComboBox>(ctl::Port)->setEditText(pty.path());
+        dialog.itemAs<QComboBox>(ctl::Baud)->setEditText(QStringLiteral("115200"));
     }
     void send(const QString &file, const char *delay) {
-        dialog.itemAs<QLineEdit>(1047)->setText(QString::fromLatin1(delay));
-        dialog.itemAs<QLineEdit>(1012)->setText(file);
-        dialog.itemAs<QAbstractButton>(1013)->click();
+        dialog.itemAs<QLineEdit>(ctl::Delay)->setText(QString::fromLatin1(delay));
+        dialog.itemAs<QLineEdit>(ctl::SendFile)->setText(file);
+        dialog.itemAs<QAbstractButton>(ctl::Send)->click();
     }
-    bool idle() const { return dialog.item(1013)->isEnabled(); }
+    bool idle() const { return dialog.item(ctl::Send)->isEnabled(); }
+    StartedIn startedIn;
     TerminalDialog dialog;
 };
 
@@ -242,9 +255,9 @@ bool monitorLatency(const QTemporaryDir &dir) {
     constexpr qint64 kSize = 5LL * 1024 * 1024;
     Pty pty;
     Window window(pty, dir.path());
-    window.dialog.m_hexList->addItem(hexline::blankLine(0));
-    window.dialog.itemAs<QAbstractButton>(1022)->click();
-    if (!runUntil([&] { return window.dialog.m_replyMonitor.load(); }, 5000))
+    window.dialog.hexList()->addItem(hexline::blankLine(0));
+    window.dialog.itemAs<QAbstractButton>(ctl::EditorSend)->click();
+    if (!runUntil([&] { return window.dialog.monitoring(); }, 5000))
         return false;
     std::atomic<qint64> written{0};
     std::thread device([&] {
@@ -281,7 +294,7 @@ bool monitorLatency(const QTemporaryDir &dir) {
     sampler.stop();
     device.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    window.dialog.itemAs<QAbstractButton>(1014)->click();
+    window.dialog.itemAs<QAbstractButton>(ctl::Abort)->click();
     window.dialog.StopAndJoinWorker();
     const double worst = latencies.empty() ? 1e9 : percentile(latencies, 1.0);
     std::printf("reply monitor, device sending 5 MB (%.1f s): event-loop latency median %.2f ms, "

@@ -1,15 +1,8 @@
-// "Start" and "Stop" of the "Input" group and the worker that writes what the port receives
-// into the capture file.
-#include "app/terminal_dialog.h"
-#include "capture/capture_naming.h"
-#include "hexedit/hex_list_box.h"
+#include "capture/capture_session.h"
+
 #include "platform/files.h"
-#include "platform/thread_priority.h"
-#include "platform/ui.h"
-#include "serial/serial_port.h"
 
 #include <chrono>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -18,57 +11,34 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::int64_t kReceiveBufferSize = 65536;
 // The longest wait for input, the shortest pause when nothing can be read, and the least time
-// between two title updates.
+// between two progress reports.
 constexpr std::chrono::milliseconds kPace(50);
 // One drain takes at most this much before the run flag is looked at again, so that a device
 // that never pauses cannot keep "Stop" waiting.
 constexpr std::int64_t kDrainBudget = 1 << 20;
 
-QString receivedTitle(std::int64_t count) {
-    return QStringLiteral("Kalvosan - Bytes received: %1").arg(count);
-}
+} // namespace
 
-bool openCaptureFile(TerminalDialog &dialog, const QString &path) {
-    QFile &file = dialog.m_captureFile;
-    // Unbuffered: every read reaches the file at once, for the live pane and against a crash.
-    // A FIFO is refused rather than left to block the window until a reader comes.
-    if (!platform::openWithoutBlocking(
-            file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        platform::messageBox(&dialog, QStringLiteral("Could not open file ") + path);
-        return false;
-    }
-    const QByteArray header = captureHeader(dialog.m_captureFileName);
-    if (!header.isEmpty() && file.write(header) != header.size()) {
-        file.close();
-        platform::messageBox(&dialog, QStringLiteral("Could not write file ") + path);
-        return false;
-    }
-    return true;
-}
-
-// A write to the capture file failed: the capture ends as "Stop" would end it, keeping what
-// was written, and the user learns why.
-void captureWriteFailed(TerminalDialog &dialog, const QString &path) {
-    if (dialog.m_running.load())
-        dialog.OnStopCapture();
-    platform::messageBox(&dialog, QStringLiteral("Could not write file ") + path);
-}
-
-// The receive loop of one capture: waits for input, drains the port into the file and shows
-// the running count in the title.
+// The receive loop of one capture: waits for input, drains the port into the file and reports
+// the running count.
 class ReceiveLoop {
 public:
-    ReceiveLoop(TerminalDialog &dialog, std::uint64_t transfer)
-        : m_dialog(dialog), m_transfer(transfer), m_buffer(kReceiveBufferSize) {}
+    ReceiveLoop(CaptureSession &session, std::uint64_t generation)
+        : m_session(session), m_generation(generation), m_buffer(kReceiveBufferSize) {}
 
     // Bytes waiting from before the start are dropped, neither written nor counted.
-    void dropWaiting() { m_dialog.ReadAvailable(m_buffer.data(), kReceiveBufferSize); }
+    void dropWaiting() { m_session.ReadAvailable(m_buffer.data(), kReceiveBufferSize); }
+
+    bool limitReached() const {
+        const qint64 limit = m_session.m_options.byteLimit;
+        return limit > 0 && m_count >= limit;
+    }
 
     // Waits up to one pace for input and writes all of it; false once a write failed.
     bool step() {
-        const serial::Readiness ready = m_dialog.m_hPort->waitReadable(int(kPace.count()));
+        const serial::Readiness ready = m_session.m_port->waitReadable(int(kPace.count()));
         if (ready == serial::Readiness::TimedOut) {
-            showCount(false);
+            report(false);
             return true;
         }
         const std::int64_t got = drain();
@@ -81,30 +51,35 @@ public:
     // Writes what is queued now, up to the budget: the byte count, or -1 when a write failed.
     std::int64_t drain() {
         std::int64_t drained = 0;
-        while (drained < kDrainBudget) {
-            const std::int64_t filled = gather();
+        while (drained < kDrainBudget && !limitReached()) {
+            std::int64_t filled = gather();
             if (filled == 0)
                 break;
-            if (m_dialog.m_captureFile.write(m_buffer.data(), filled) != filled)
+            const qint64 limit = m_session.m_options.byteLimit;
+            const bool full = filled == kReceiveBufferSize;
+            if (limit > 0)
+                filled = std::min<std::int64_t>(filled, limit - m_count);
+            if (m_session.m_file.write(m_buffer.data(), filled) != filled)
                 return -1;
             m_count += filled;
+            m_session.m_count = m_count;
             drained += filled;
-            showCount(false);
-            if (filled < kReceiveBufferSize)
+            report(false);
+            if (!full)
                 break;
         }
         return drained;
     }
 
-    void showCount(bool last) {
+    void report(bool last) {
         const Clock::time_point now = Clock::now();
-        if (m_count == m_shown || (!last && now - m_shownAt < kPace))
+        if (m_count == m_reported || (!last && now - m_reportedAt < kPace))
             return;
-        m_shown = m_count;
-        m_shownAt = now;
-        TerminalDialog *dialog = &m_dialog;
-        const QString title = receivedTitle(m_count);
-        m_dialog.postToUi(m_transfer, [dialog, title] { dialog->setWindowTitle(title); });
+        m_reported = m_count;
+        m_reportedAt = now;
+        CaptureSession *session = &m_session;
+        const qint64 count = m_count;
+        m_session.m_worker.post(m_generation, [session, count] { emit session->progress(count); });
     }
 
 private:
@@ -113,7 +88,7 @@ private:
         std::int64_t filled = 0;
         while (filled < kReceiveBufferSize) {
             const std::int64_t n =
-                m_dialog.ReadAvailable(m_buffer.data() + filled, kReceiveBufferSize - filled);
+                m_session.ReadAvailable(m_buffer.data() + filled, kReceiveBufferSize - filled);
             if (n <= 0)
                 break;
             filled += n;
@@ -121,84 +96,108 @@ private:
         return filled;
     }
 
-    TerminalDialog &m_dialog;
-    const std::uint64_t m_transfer;
+    CaptureSession &m_session;
+    const std::uint64_t m_generation;
     std::vector<char> m_buffer;
     std::int64_t m_count = 0;
-    std::int64_t m_shown = 0;
-    Clock::time_point m_shownAt{};
+    std::int64_t m_reported = 0;
+    Clock::time_point m_reportedAt{};
 };
 
-} // namespace
+CaptureSession::CaptureSession(QObject *parent) : QObject(parent), m_worker(this) {}
 
-void TerminalDialog::OnStartCapture() {
-    CloseCellEdit();
-    StopAndJoinWorker();
-    // A field that fails validation has been reported: nothing is opened with values the
-    // window no longer shows.
-    if (!UpdateData(true) || m_baudRate.isEmpty())
-        return;
-    const QString path = capturePath(m_dropDirectory, m_captureFileName);
-    m_transferPath = path;
-    if (!openCaptureFile(*this, path) || !OpenSerialPort(PortProfile::Capture))
-        return;
-    SetControlState(ControlState::Capturing);
+CaptureSession::~CaptureSession() {
+    stop();
+}
+
+QString CaptureSession::openFile(const QString &path, const QByteArray &header) {
+    stop();
+    m_path = path;
+    // Unbuffered: every read reaches the file at once, for a live view of it and against a
+    // crash.
+    if (!platform::openWithoutBlocking(
+            m_file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return QStringLiteral("Could not open file ") + path;
+    if (!header.isEmpty() && m_file.write(header) != header.size()) {
+        m_file.close();
+        return QStringLiteral("Could not write file ") + path;
+    }
+    return {};
+}
+
+void CaptureSession::closeFile() {
+    if (!busy())
+        m_file.close();
+}
+
+bool CaptureSession::start(std::unique_ptr<serial::SerialPort> port,
+                           const CaptureOptions &options) {
+    stop();
+    m_port = std::move(port);
+    m_options = options;
+    m_count = 0;
     m_running = true;
-    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
-    if (m_editorOpen && m_pfnStop && m_pfnStart) {
-        m_pfnStop();
-        m_pfnStart(m_hexList, path);
-    }
-    if (!StartWorker(&TerminalDialog::ReceiveWorker)) {
+    if (!m_worker.start([this](std::uint64_t generation) { ReceiveWorker(generation); })) {
         m_running = false;
-        m_captureFile.close();
-        SetControlState(ControlState::Idle);
+        m_file.close();
+        return false;
     }
+    return true;
 }
 
-void TerminalDialog::OnStopCapture() {
-    CloseCellEdit();
-    // The worker ends within one pace plus its final read. Waiting for it here means the file
-    // is complete before the pane's Finish reads its end and before the controls come back.
-    StopAndJoinWorker();
-    if (m_editorOpen && m_pfnFinish)
-        m_pfnFinish();
-    SetControlState(ControlState::Idle);
-    AdvanceCaptureFileName();
+QString CaptureSession::start(const CaptureOptions &options, bool *rs485Refused) {
+    if (QString error = openFile(options.path, options.header); !error.isEmpty())
+        return error;
+    serial::OpenedPort opened = serial::openPort(options.port);
+    if (!opened) {
+        closeFile();
+        return opened.error;
+    }
+    if (rs485Refused)
+        *rs485Refused = opened.rs485Refused;
+    if (!start(std::move(opened.port), options))
+        return QStringLiteral("Could not start the capture");
+    return {};
 }
 
-void TerminalDialog::ReceiveWorker(std::uint64_t transfer) {
-    // Without the right to real-time scheduling the capture runs at normal priority.
-    platform::raiseToTimeCritical();
-    const QString path = m_transferPath;
-    m_hPort->setDtr(true);
-    ReceiveLoop loop(*this, transfer);
-    loop.dropWaiting();
-    bool written = true;
-    while (written && m_running.load())
-        written = loop.step();
-    // Bytes that came just before "Stop".
-    if (written)
-        written = loop.drain() >= 0;
-    loop.showCount(true);
-    m_captureFile.close();
-    m_hPort->setDtr(false);
-    if (!written)
-        postToUi(transfer, [this, path] { captureWriteFailed(*this, path); });
+void CaptureSession::requestStop() {
+    m_running = false;
 }
 
-std::int64_t TerminalDialog::ReadAvailable(char *buffer, std::int64_t capacity) {
+void CaptureSession::stop() {
+    requestStop();
+    // The worker never waits for this thread and looks at the flag at least every 50 ms.
+    m_worker.join();
+}
+
+std::unique_ptr<serial::SerialPort> CaptureSession::takePort() {
+    stop();
+    return std::move(m_port);
+}
+
+std::int64_t CaptureSession::ReadAvailable(char *buffer, std::int64_t capacity) {
     // The port is non-blocking: one read takes what is queued, up to the capacity. A failed
     // read (a hung-up device) counts as nothing read.
-    const qint64 n = m_hPort ? m_hPort->read(buffer, capacity) : -1;
+    const qint64 n = m_port ? m_port->read(buffer, capacity) : -1;
     return n > 0 ? n : 0;
 }
 
-void TerminalDialog::AdvanceCaptureFileName() {
-    UpdateData(true);
-    const QString next = advanceCaptureFileName(m_captureFileName);
-    if (next == m_captureFileName)
-        return;
-    m_captureFileName = next;
-    UpdateData(false);
+void CaptureSession::ReceiveWorker(std::uint64_t generation) {
+    m_port->setDtr(true);
+    ReceiveLoop loop(*this, generation);
+    loop.dropWaiting();
+    bool written = true;
+    while (written && m_running.load() && !loop.limitReached())
+        written = loop.step();
+    // Bytes that came just before "Stop".
+    if (written && !loop.limitReached())
+        written = loop.drain() >= 0;
+    loop.report(true);
+    m_file.close();
+    m_port->setDtr(false);
+    const QString path = m_path;
+    if (!written)
+        m_worker.post(generation, [this, path] { emit writeFailed(path); });
+    else if (loop.limitReached())
+        m_worker.post(generation, [this] { emit limitReached(m_count.load()); });
 }

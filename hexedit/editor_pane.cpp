@@ -1,34 +1,80 @@
-#include "app/terminal_dialog.h"
+#include "hexedit/editor_pane.h"
+
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
+#include "res/control_ids.h"
 
-namespace {
+#include <QAbstractButton>
+#include <QLineEdit>
 
-// BeginCellEdit and ShowFoundAt: the editor over `line` with the caret on `cell`. The caller
-// has closed any editor before.
-HexCellEdit *openCellEditor(HexListBox &list, const QFont &font, int line, int cell) {
-    if (line < 0 || line >= list.count())
-        return nullptr;
-    list.setCurrentLine(line);
-    HexCellEdit *edit = HexCellEdit::CreateOnLine(&list, list.visualItemRect(list.item(line)));
-    if (edit == nullptr)
-        return nullptr;
-    edit->setFont(font);
-    edit->openAt(line, cell);
-    return edit;
+EditorPane::EditorPane(QWidget *window)
+    : QWidget(window), m_font(QStringLiteral("Lucida Console")) {
+    setObjectName(QStringLiteral("EditorPane"));
+    // "Lucida Console", 10 pixels high, is asked for by name; where it is missing the system's
+    // fixed-pitch face stands in, so that the columns of the hex lines stay aligned.
+    m_font.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
+                        QStringLiteral("Liberation Mono"), QStringLiteral("monospace")});
+    m_font.setStyleHint(QFont::TypeWriter);
+    m_font.setFixedPitch(true);
+    m_font.setPixelSize(10);
 }
 
-} // namespace
+HexCellEdit *EditorPane::cellEdit() const {
+    return m_cellEdit;
+}
 
-// "&Editor": switches between the window with and without the editor pane.
-void TerminalDialog::OnEditor() {
-    CloseCellEdit();
-    m_editorOpen = !m_editorOpen;
-    setWindowHeight(m_editorOpen ? m_fullHeight : m_collapsedHeight);
+HexListBox *EditorPane::makeHexList(QWidget *parent) {
+    m_hexList = new HexListBox(this, parent);
+    return m_hexList;
+}
+
+void EditorPane::bindControls(const QHash<int, QWidget *> &items) {
+    for (int id : {ctl::HexList, ctl::FindText, ctl::Ascii, ctl::Case, ctl::Find, ctl::New,
+                   ctl::Save, ctl::Print})
+        m_items.insert(id, items.value(id));
+    m_hexList->setFont(m_font);
+    const auto onClick = [this](int id, void (EditorPane::*handler)()) {
+        connect(qobject_cast<QAbstractButton *>(control(id)), &QAbstractButton::clicked, this,
+                [this, handler] { (this->*handler)(); });
+    };
+    onClick(ctl::New, &EditorPane::OnNew);
+    onClick(ctl::Find, &EditorPane::OnFind);
+    onClick(ctl::Ascii, &EditorPane::OnAsciiCheck);
+    onClick(ctl::Save, &EditorPane::OnSave);
+    onClick(ctl::Print, &EditorPane::OnPrint);
+    connect(qobject_cast<QLineEdit *>(control(ctl::FindText)), &QLineEdit::textChanged, this,
+            &EditorPane::OnFindTextChange);
+    // "CASE" follows "ASCII".
+    control(ctl::Case)->setEnabled(false);
+}
+
+void EditorPane::setLoader(LoaderStartFn start, LoaderStopFn stop, LoaderFinishFn finish) {
+    m_pfnStart = start;
+    m_pfnStop = stop;
+    m_pfnFinish = finish;
+}
+
+void EditorPane::followFile(const QString &path) {
+    if (m_pfnStop && m_pfnStart) {
+        m_pfnStop();
+        m_pfnStart(m_hexList, path);
+    }
+}
+
+void EditorPane::finishLoad() {
+    if (m_pfnFinish)
+        m_pfnFinish();
+}
+
+void EditorPane::loadFile(const QString &path) {
+    if (m_pfnStop && m_pfnStart && m_pfnFinish) {
+        followFile(path);
+        finishLoad();
+    }
 }
 
 // "&New": one blank line, with the editor open on its first digit.
-void TerminalDialog::OnNew() {
+void EditorPane::OnNew() {
     // After Stop returns, no line of the load that was running reaches the list any more.
     if (m_pfnStop)
         m_pfnStop();
@@ -40,19 +86,34 @@ void TerminalDialog::OnNew() {
     BeginCellEdit();
 }
 
-void TerminalDialog::BeginCellEdit() {
-    CloseCellEdit();
-    m_cellEdit = openCellEditor(*m_hexList, m_font, m_hexList->currentRow(), 0);
+// BeginCellEdit and ShowFoundAt: the editor over `line` with the caret on `cell`. The caller
+// has closed any editor before.
+HexCellEdit *EditorPane::openCellEditor(int line, int cell) {
+    if (line < 0 || line >= m_hexList->count())
+        return nullptr;
+    m_hexList->setCurrentLine(line);
+    HexCellEdit *edit =
+        HexCellEdit::CreateOnLine(m_hexList, m_hexList->visualItemRect(m_hexList->item(line)));
+    if (edit == nullptr)
+        return nullptr;
+    edit->setFont(m_font);
+    edit->openAt(line, cell);
+    return edit;
 }
 
-void TerminalDialog::ShowFoundAt(int line, int cell) {
+void EditorPane::BeginCellEdit() {
     CloseCellEdit();
-    m_cellEdit = openCellEditor(*m_hexList, m_font, line, cell);
+    m_cellEdit = openCellEditor(m_hexList->currentRow(), 0);
+}
+
+void EditorPane::ShowFoundAt(int line, int cell) {
+    CloseCellEdit();
+    m_cellEdit = openCellEditor(line, cell);
 }
 
 // Never loses a change: the text is written back before the editor goes, and the focus it
 // had passes to the list first.
-void TerminalDialog::CloseCellEdit() {
+void EditorPane::CloseCellEdit() {
     HexCellEdit *edit = m_cellEdit;
     if (edit == nullptr)
         return;

@@ -1,13 +1,12 @@
 #include "hexedit/hex_list_box.h"
 
-#include "app/terminal_dialog.h"
+#include "hexedit/editor_pane.h"
 #include "hexedit/line_bytes.h"
 #include "loader/hexline.h"
 
 #include <QScrollBar>
 
-HexListBox::HexListBox(TerminalDialog *dialog, QWidget *parent)
-    : QListWidget(parent), m_dialog(dialog) {
+HexListBox::HexListBox(EditorPane *pane, QWidget *parent) : QListWidget(parent), m_pane(pane) {
     setSortingEnabled(false);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::NoSelection);
@@ -20,8 +19,8 @@ HexListBox::HexListBox(TerminalDialog *dialog, QWidget *parent)
             &HexListBox::closeCellEdit);
     connect(this, &QListWidget::currentRowChanged, this, &HexListBox::onCurrentRowChanged);
     connect(this, &QAbstractItemView::doubleClicked, this, [this] {
-        if (m_dialog)
-            m_dialog->BeginCellEdit();
+        if (m_pane)
+            m_pane->BeginCellEdit();
     });
     // A reset (the loader's, or "&New") takes away the line under the editor.
     connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, &HexListBox::closeCellEdit);
@@ -30,7 +29,7 @@ HexListBox::HexListBox(TerminalDialog *dialog, QWidget *parent)
 HexListBox::~HexListBox() {
     // The base classes' destructors reset the model and the view; by then this is no
     // HexListBox any more and must hear nothing.
-    m_dialog = nullptr;
+    m_pane = nullptr;
     disconnect(model(), nullptr, this, nullptr);
     disconnect(verticalScrollBar(), nullptr, this, nullptr);
     disconnect(this, nullptr, this, nullptr);
@@ -86,8 +85,8 @@ void HexListBox::onCurrentRowChanged() {
 }
 
 void HexListBox::closeCellEdit() {
-    if (m_dialog)
-        m_dialog->CloseCellEdit();
+    if (m_pane)
+        m_pane->CloseCellEdit();
 }
 
 void ReplaceLine(HexListBox &list, int index, const QString &text) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-class TerminalDialog;
+class EditorPane;
 
 // The hex list (control 1017): the editor's only buffer, one hex line per item. Unsorted,
 // with a current line but no selection highlight, fixed-pitch, uniform item sizes.
@@ -15,7 +15,7 @@ class TerminalDialog;
 class HexListBox : public QListWidget {
     Q_OBJECT
 public:
-    HexListBox(TerminalDialog *dialog, QWidget *parent);
+    HexListBox(EditorPane *pane, QWidget *parent);
     ~HexListBox() override;
 
     // All line texts, in order.
@@ -34,7 +34,7 @@ private:
     void onCurrentRowChanged();
     void closeCellEdit();
 
-    TerminalDialog *m_dialog;
+    EditorPane *m_pane;
     bool m_movingCurrent = false;
 };
 

@@ -49,8 +49,7 @@ std::optional<QByteArray> collectRange(const QStringList &lines, int start, int 
     } catch (const std::bad_alloc &) {
         return std::nullopt;
     }
-    bytes.truncate(
-        CollectBytes(lines, start, end, reinterpret_cast<std::uint8_t *>(bytes.data())));
+    bytes.truncate(CollectBytes(lines, start, end, reinterpret_cast<std::uint8_t *>(bytes.data())));
     return bytes;
 }
 

@@ -1,9 +1,10 @@
 #include "hexedit/range_dialog.h"
 
-#include "app/dialog_builder.h"
 #include "hexedit/range_logic.h"
 #include "loader/hexline.h"
+#include "platform/dialog_builder.h"
 #include "platform/ui.h"
+#include "res/control_ids.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr int kFromId = 1006;
-constexpr int kToId = 1007;
 constexpr int kFieldLength = 5;
 
 // Turns letters to upper case as they are typed, so that "a" to "f" count as hex digits. It
@@ -48,10 +47,10 @@ RangeDialog::RangeDialog(QWidget *parent) : QDialog(parent) {
 }
 
 QLineEdit *RangeDialog::fromEdit() const {
-    return qobject_cast<QLineEdit *>(item(kFromId));
+    return qobject_cast<QLineEdit *>(item(ctl::range::From));
 }
 QLineEdit *RangeDialog::toEdit() const {
-    return qobject_cast<QLineEdit *>(item(kToId));
+    return qobject_cast<QLineEdit *>(item(ctl::range::To));
 }
 
 void RangeDialog::DoDataExchange(bool saveAndValidate) {

@@ -1,7 +1,6 @@
 // "&Save" (1020) writes a range of the editor's bytes to a file; "&Print" (1021) prints a
 // range of its lines through the print spooler.
-#include "app/terminal_dialog.h"
-
+#include "hexedit/editor_pane.h"
 #include "hexedit/hex_list_box.h"
 #include "hexedit/line_bytes.h"
 #include "hexedit/print_logic.h"
@@ -40,18 +39,18 @@ void runDetached(const QString &script, const QString &directory) {
 
 } // namespace
 
-void TerminalDialog::OnSave() {
+void EditorPane::OnSave() {
     CloseCellEdit();
     if (m_hexList->count() == 0)
         return;
     const std::optional<QString> path =
-        platform::chooseSaveFile(this, QStringLiteral("Select file name"));
+        platform::chooseSaveFile(window(), QStringLiteral("Select file name"));
     if (!path)
         return;
-    const ByteRange range = askRange(this);
+    const ByteRange range = askRange(window());
     QFile file;
     if (!platform::openWithoutBlocking(file, *path, QIODevice::WriteOnly | QIODevice::Truncate)) {
-        platform::messageBox(this, QStringLiteral("Could not open file ") + *path);
+        platform::messageBox(window(), QStringLiteral("Could not open file ") + *path);
         return;
     }
     const std::optional<QByteArray> bytes = [&] {
@@ -59,28 +58,28 @@ void TerminalDialog::OnSave() {
         return collectRange(m_hexList->lineTexts(), range.from, range.to);
     }();
     if (!bytes) {
-        platform::messageBox(this, QStringLiteral("Insufficient Memory.."),
+        platform::messageBox(window(), QStringLiteral("Insufficient Memory.."),
                              QStringLiteral("Kalvosan"), platform::MessageIcon::Critical);
         return;
     }
     if (!platform::writeAndClose(file, bytes->constData(), bytes->size()))
-        platform::messageBox(this, QStringLiteral("Could not write file ") + *path);
+        platform::messageBox(window(), QStringLiteral("Could not write file ") + *path);
 }
 
-void TerminalDialog::OnPrint() {
+void EditorPane::OnPrint() {
     if (m_hexList->count() == 0)
         return;
-    const std::optional<QString> printer = platform::choosePrinter(this);
+    const std::optional<QString> printer = platform::choosePrinter(window());
     if (!printer)
         return;
     const QString printout = m_startDir + QStringLiteral("/printout.txt");
     const QString script = m_startDir + QStringLiteral("/print.sh");
     // A script the program could not write itself is never run: it could hold anything.
-    if (!writePrintFile(this, script, printCommand(*printer, printout).toUtf8()))
+    if (!writePrintFile(window(), script, printCommand(*printer, printout).toUtf8()))
         return;
-    const ByteRange range = askRange(this);
+    const ByteRange range = askRange(window());
     const QStringList lines = m_hexList->lineTexts();
     const auto [first, last] = printLineRange(range.from, range.to, int(lines.size()));
-    if (writePrintFile(this, printout, printoutContent(lines, first, last)))
+    if (writePrintFile(window(), printout, printoutContent(lines, first, last)))
         runDetached(script, m_startDir);
 }

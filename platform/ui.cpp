@@ -18,8 +18,7 @@ UiHooks &uiHooks() {
     return hooks;
 }
 
-void messageBox(QWidget *parent, const QString &text, const QString &caption,
-                MessageIcon icon) {
+void messageBox(QWidget *parent, const QString &text, const QString &caption, MessageIcon icon) {
     if (uiHooks().message) {
         uiHooks().message({text, caption, icon});
         return;
@@ -105,7 +104,11 @@ bool openUrl(const QString &url) {
     return QDesktopServices::openUrl(QUrl(url));
 }
 
-WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-WaitCursor::~WaitCursor() { QApplication::restoreOverrideCursor(); }
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
 
 } // namespace platform

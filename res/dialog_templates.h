@@ -2,6 +2,7 @@
 // units and styles. The dialog builder turns a template into widgets.
 #pragma once
 
+#include <QString>
 #include <span>
 
 namespace res {
@@ -26,12 +27,12 @@ enum Style : unsigned {
     Disabled = 1u << 1,
     ReadOnly = 1u << 2,
     AlignRight = 1u << 3,
-    Editable = 1u << 4,   // a combo box with an edit field
+    Editable = 1u << 4, // a combo box with an edit field
     MultiLine = 1u << 5,
     VScroll = 1u << 6,
     UpperCase = 1u << 7,
     Centered = 1u << 8,
-    ArrowLeft = 1u << 9,  // a combo box with its arrow on the left
+    ArrowLeft = 1u << 9, // a combo box with its arrow on the left
     NoSelection = 1u << 10,
     Notify = 1u << 11,
     Transparent = 1u << 12,
@@ -46,10 +47,10 @@ struct ControlTemplate {
     const char *caption;
     int x, y, width, height; // dialog units
     unsigned styles;
-    const char *accessibleName;          // what screen readers and tests call the control
-    std::span<const char *const> items;  // the list of a combo box, in its order
-    int iconId = 0;                      // the icon of an icon label
-    int buddyId = 0;                     // the control a label names (0: none)
+    const char *accessibleName;         // what screen readers and tests call the control
+    std::span<const char *const> items; // the list of a combo box, in its order
+    int iconId = 0;                     // the icon of an icon label
+    int buddyId = 0;                    // the control a label names (0: none)
 };
 
 struct DialogTemplate {
@@ -61,7 +62,12 @@ struct DialogTemplate {
     std::span<const ControlTemplate> controls;
 };
 
-const DialogTemplate &mainDialogTemplate();  // 102
+const DialogTemplate &mainDialogTemplate(); // 102
+// The list of a combo box of the main window, in its order (empty for any other control).
+std::span<const char *const> comboItems(int controlId);
+// The first item, from the top, that begins with text, ignoring case; -1 when none does. The
+// stored settings select their combo box item this way ("8" selects "8", "no" selects "None").
+int indexByPrefix(std::span<const char *const> items, const QString &text);
 const DialogTemplate &rangeDialogTemplate(); // 138
 const DialogTemplate &aboutDialogTemplate(); // 139
 

@@ -1,5 +1,6 @@
 #include "app/settings_store.h"
 #include "app/terminal_dialog.h"
+#include "res/control_ids.h"
 #include "tests/test_support.h"
 
 #include <QCheckBox>
@@ -12,7 +13,9 @@
 
 namespace {
 
-QSettings store() { return QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")); }
+QSettings store() {
+    return QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan"));
+}
 
 std::unique_ptr<TerminalDialog> startedDialog() {
     auto dialog = std::make_unique<TerminalDialog>();
@@ -28,7 +31,7 @@ protected:
 
 TEST_F(SettingsTest, FirstRunShowsDefaultsAndExitWritesAllElevenValues) {
     auto dialog = startedDialog();
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1047)->text(), "-1");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::Delay)->text(), "-1");
     dialog->OnCancel();
     QSettings s = store();
     s.beginGroup("Settings");
@@ -47,62 +50,62 @@ TEST_F(SettingsTest, FirstRunShowsDefaultsAndExitWritesAllElevenValues) {
 TEST_F(SettingsTest, EveryValueSurvivesARestart) {
     {
         auto dialog = startedDialog();
-        dialog->m_portCombo->setEditText("COM31"); // typed, not in the list
-        dialog->m_dataBitsCombo->setCurrentIndex(3);
-        dialog->m_stopBitsCombo->setCurrentIndex(1);
-        dialog->m_parityCombo->setCurrentIndex(3);
-        dialog->m_baudCombo->setEditText("250000");
-        dialog->m_flowCombo->setCurrentIndex(0);
-        dialog->itemAs<QLineEdit>(1047)->setText("5");
-        dialog->itemAs<QLineEdit>(1006)->setText("cap0001.vm2");
-        dialog->itemAs<QLineEdit>(1007)->setText("/tmp/drop dir");
-        dialog->itemAs<QLineEdit>(1012)->setText("");
-        dialog->itemAs<QCheckBox>(1057)->setChecked(true);
+        dialog->itemAs<QComboBox>(ctl::Port)->setEditText("COM31"); // typed, not in the list
+        dialog->itemAs<QComboBox>(ctl::DataBits)->setCurrentIndex(3);
+        dialog->itemAs<QComboBox>(ctl::StopBits)->setCurrentIndex(1);
+        dialog->itemAs<QComboBox>(ctl::Parity)->setCurrentIndex(3);
+        dialog->itemAs<QComboBox>(ctl::Baud)->setEditText("250000");
+        dialog->itemAs<QComboBox>(ctl::Flow)->setCurrentIndex(0);
+        dialog->itemAs<QLineEdit>(ctl::Delay)->setText("5");
+        dialog->itemAs<QLineEdit>(ctl::CaptureFile)->setText("cap0001.vm2");
+        dialog->itemAs<QLineEdit>(ctl::DropDirectory)->setText("/tmp/drop dir");
+        dialog->itemAs<QLineEdit>(ctl::SendFile)->setText("");
+        dialog->itemAs<QCheckBox>(ctl::Mode)->setChecked(true);
         dialog->OnCancel();
     }
     EXPECT_EQ(store().value("Settings/mode").toByteArray(), QByteArray("\1\0\0\0", 4));
     auto dialog = startedDialog();
-    EXPECT_EQ(dialog->m_portCombo->currentText(), "COM31");
-    EXPECT_EQ(dialog->m_dataBitsCombo->currentText(), "7");
-    EXPECT_EQ(dialog->m_stopBitsCombo->currentText(), "1.5");
-    EXPECT_EQ(dialog->m_parityCombo->currentText(), "Odd");
-    EXPECT_EQ(dialog->m_baudCombo->currentText(), "250000");
-    EXPECT_EQ(dialog->m_flowCombo->currentText(), "Hardware");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1047)->text(), "5");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "cap0001.vm2");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1007)->text(), "/tmp/drop dir");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), "");
-    EXPECT_TRUE(dialog->itemAs<QCheckBox>(1057)->isChecked());
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentText(), "COM31");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::DataBits)->currentText(), "7");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::StopBits)->currentText(), "1.5");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Parity)->currentText(), "Odd");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Baud)->currentText(), "250000");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Flow)->currentText(), "Hardware");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::Delay)->text(), "5");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "cap0001.vm2");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::DropDirectory)->text(), "/tmp/drop dir");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::SendFile)->text(), "");
+    EXPECT_TRUE(dialog->itemAs<QCheckBox>(ctl::Mode)->isChecked());
     // The store works on the controls; the members follow at the next exchange.
     EXPECT_TRUE(dialog->UpdateData(true));
-    EXPECT_EQ(dialog->m_sendDelay.load(), 5);
-    EXPECT_EQ(dialog->m_portName, "COM31");
+    EXPECT_EQ(dialog->sendDelay(), 5);
+    EXPECT_EQ(dialog->portName(), "COM31");
 }
 
 TEST_F(SettingsTest, ListsSelectTheFirstItemBeginningWithTheStoredTextIgnoringCase) {
     QSettings s = store();
-    s.setValue("Settings/stopb", "1");     // "1", not "1.5"
-    s.setValue("Settings/parity", "odd");  // case ignored
-    s.setValue("Settings/flow", "soft");   // a prefix
-    s.setValue("Settings/datab", "9");     // matches nothing: selection unchanged
+    s.setValue("Settings/stopb", "1");                  // "1", not "1.5"
+    s.setValue("Settings/parity", "odd");               // case ignored
+    s.setValue("Settings/flow", "soft");                // a prefix
+    s.setValue("Settings/datab", "9");                  // matches nothing: selection unchanged
     s.setValue("Settings/mode", QByteArray("\1\0", 2)); // wrong size: box unchanged
-    s.setValue("Settings/file1", QString(5000, 'a'));    // too long: refused
+    s.setValue("Settings/file1", QString(5000, 'a'));   // too long: refused
     s.sync();
     auto dialog = startedDialog();
-    EXPECT_EQ(dialog->m_stopBitsCombo->currentText(), "1");
-    EXPECT_EQ(dialog->m_parityCombo->currentText(), "Odd");
-    EXPECT_EQ(dialog->m_flowCombo->currentText(), "Software");
-    EXPECT_EQ(dialog->m_dataBitsCombo->currentText(), "8");
-    EXPECT_FALSE(dialog->itemAs<QCheckBox>(1057)->isChecked());
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000000.bin");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::StopBits)->currentText(), "1");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Parity)->currentText(), "Odd");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Flow)->currentText(), "Software");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::DataBits)->currentText(), "8");
+    EXPECT_FALSE(dialog->itemAs<QCheckBox>(ctl::Mode)->isChecked());
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000000.bin");
 }
 
 TEST_F(SettingsTest, AGarbledStoreLeavesTheDefaults) {
     const QString path = store().fileName();
     testsupport::writeFile(path, QByteArray("[Settings\n\xff\xfe=\x01garbage\n[[[\n"));
     auto dialog = startedDialog();
-    EXPECT_EQ(dialog->m_portCombo->currentText(), "COM3");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1047)->text(), "-1");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentText(), "COM3");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::Delay)->text(), "-1");
 }
 
 } // namespace

@@ -14,7 +14,9 @@
 
 namespace {
 
-QString programPath() { return QCoreApplication::applicationDirPath() + "/kalvosan"; }
+QString programPath() {
+    return QCoreApplication::applicationDirPath() + "/kalvosan";
+}
 
 QProcessEnvironment childEnvironment(const QString &configHome) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -40,7 +42,8 @@ TEST(StartupTest, WithoutItsLibraryTheProgramSaysSoAndEndsWithCode1) {
     EXPECT_TRUE(err.contains("Kalvosan: Could not find " + programDir.path() +
                              "/libkalvosan.so..Aborting.."))
         << err.toStdString();
-    EXPECT_TRUE(QDir(configHome.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    EXPECT_TRUE(
+        QDir(configHome.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 TEST(StartupTest, SigtermEndsTheProgramCleanlyAndSavesTheSettings) {

@@ -1,8 +1,10 @@
 #include "app/about_dialog.h"
 #include "app/link_label.h"
 #include "app/terminal_dialog.h"
+#include "hexedit/editor_pane.h"
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
+#include "res/control_ids.h"
 #include "tests/test_support.h"
 
 #include <QAccessible>
@@ -32,42 +34,42 @@ protected:
 };
 
 TEST_F(WindowTest, StartsCollapsedIdleWithTheDefaults) {
-    EXPECT_EQ(dialog->height(), dialog->item(1048)->geometry().top());
-    EXPECT_GT(dialog->m_fullHeight, dialog->m_collapsedHeight);
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1047)->text(), "-1");
-    EXPECT_EQ(dialog->m_portCombo->currentText(), "COM3");
-    EXPECT_EQ(dialog->m_baudCombo->currentText(), "9600");
-    EXPECT_EQ(dialog->m_dataBitsCombo->currentText(), "8");
-    EXPECT_EQ(dialog->m_parityCombo->currentText(), "None");
-    EXPECT_EQ(dialog->m_flowCombo->currentText(), "None");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000000.bin");
-    EXPECT_FALSE(dialog->item(1009)->isEnabled());
-    EXPECT_FALSE(dialog->item(1014)->isEnabled());
-    EXPECT_FALSE(dialog->item(1026)->isEnabled());
-    EXPECT_FALSE(dialog->m_progress->isVisible());
-    EXPECT_FALSE(dialog->item(1010)->isVisible());
+    EXPECT_EQ(dialog->height(), dialog->item(ctl::PaneMarker)->geometry().top());
+    EXPECT_GT(dialog->fullHeight(), dialog->collapsedHeight());
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::Delay)->text(), "-1");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentText(), "COM3");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Baud)->currentText(), "9600");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::DataBits)->currentText(), "8");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Parity)->currentText(), "None");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Flow)->currentText(), "None");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000000.bin");
+    EXPECT_FALSE(dialog->item(ctl::Stop)->isEnabled());
+    EXPECT_FALSE(dialog->item(ctl::Abort)->isEnabled());
+    EXPECT_FALSE(dialog->item(ctl::Case)->isEnabled());
+    EXPECT_FALSE(dialog->itemAs<QProgressBar>(ctl::Progress)->isVisible());
+    EXPECT_FALSE(dialog->item(ctl::Animation)->isVisible());
     for (int hidden : {1055, 1051, 1052, 1048, 1027})
         EXPECT_FALSE(dialog->item(hidden)->isVisible()) << hidden;
-    EXPECT_TRUE(dialog->m_font.fixedPitch());
-    EXPECT_TRUE(QFontInfo(dialog->m_hexList->font()).fixedPitch());
+    EXPECT_TRUE(dialog->editorPane()->lineFont().fixedPitch());
+    EXPECT_TRUE(QFontInfo(dialog->hexList()->font()).fixedPitch());
 }
 
 TEST_F(WindowTest, ComboListsKeepTheirOrder) {
-    EXPECT_EQ(dialog->m_portCombo->count(), 22);
-    EXPECT_EQ(dialog->m_portCombo->itemText(0), "COM3");
-    EXPECT_EQ(dialog->m_portCombo->itemText(21), "COM24");
-    EXPECT_EQ(dialog->m_parityCombo->itemText(1), "Mark");
-    EXPECT_EQ(dialog->m_baudCombo->count(), 20);
-    EXPECT_EQ(dialog->m_baudCombo->itemText(10), "56000");
-    EXPECT_EQ(dialog->m_stopBitsCombo->itemText(1), "1.5");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->count(), 22);
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->itemText(0), "COM3");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->itemText(21), "COM24");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Parity)->itemText(1), "Mark");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Baud)->count(), 20);
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Baud)->itemText(10), "56000");
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::StopBits)->itemText(1), "1.5");
 }
 
 TEST_F(WindowTest, EveryControlHasAnAccessibleName) {
     for (int id : {1000, 1001, 1002, 1003, 1004, 1005, 1047, 1006, 1007, 1012, 1017, 1019, 1054})
         EXPECT_FALSE(dialog->item(id)->accessibleName().isEmpty()) << id;
-    EXPECT_EQ(dialog->item(1017)->accessibleName(), "Hex lines");
-    EXPECT_EQ(dialog->item(2)->accessibleName(), "Exit");
-    EXPECT_EQ(dialog->item(1054)->accessibleName(), "Input buffer");
+    EXPECT_EQ(dialog->item(ctl::HexList)->accessibleName(), "Hex lines");
+    EXPECT_EQ(dialog->item(ctl::Exit)->accessibleName(), "Exit");
+    EXPECT_EQ(dialog->item(ctl::InputBuffer)->accessibleName(), "Input buffer");
 }
 
 // Screen readers announce a combo box on Linux by the label that names it (its buddy).
@@ -102,10 +104,10 @@ TEST_F(WindowTest, TypedPortNamesAndBaudRatesAreNotCompleted) {
         QTest::keyClicks(focused, text);
         return combo->currentText();
     };
-    EXPECT_EQ(typeInto(dialog->m_baudCombo, "5"), "5");
-    EXPECT_EQ(typeInto(dialog->m_baudCombo, "1152"), "1152");
-    EXPECT_EQ(typeInto(dialog->m_portCombo, "COM2"), "COM2");
-    QTest::mouseClick(dialog->item(1008), Qt::LeftButton);
+    EXPECT_EQ(typeInto(dialog->itemAs<QComboBox>(ctl::Baud), "5"), "5");
+    EXPECT_EQ(typeInto(dialog->itemAs<QComboBox>(ctl::Baud), "1152"), "1152");
+    EXPECT_EQ(typeInto(dialog->itemAs<QComboBox>(ctl::Port), "COM2"), "COM2");
+    QTest::mouseClick(dialog->item(ctl::Start), Qt::LeftButton);
     ASSERT_FALSE(messages.messages().empty());
     EXPECT_EQ(messages.lastText(), "Could not open port COM2");
 }
@@ -115,8 +117,8 @@ TEST_F(WindowTest, TypedPortNamesAndBaudRatesAreNotCompleted) {
 TEST_F(WindowTest, TheCellEditorIsReachableAndHasNoContextMenu) {
     dialog->OnEditor();
     dialog->OnNew();
-    ASSERT_FALSE(dialog->m_cellEdit.isNull());
-    QWidget *edit = dialog->m_cellEdit;
+    ASSERT_FALSE((dialog->cellEdit() == nullptr));
+    QWidget *edit = dialog->cellEdit();
     QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog.get());
     QAccessibleInterface *found = nullptr;
     for (int i = 0; i < window->childCount() && !found; ++i) {
@@ -127,7 +129,7 @@ TEST_F(WindowTest, TheCellEditorIsReachableAndHasNoContextMenu) {
     EXPECT_EQ(found->object(), edit);
     EXPECT_EQ(found->parent(), window);
     EXPECT_EQ(window->indexOfChild(found), window->childCount() - 1);
-    EXPECT_EQ(found->text(QAccessible::Value), dialog->m_hexList->lineText(0));
+    EXPECT_EQ(found->text(QAccessible::Value), dialog->hexList()->lineText(0));
     ASSERT_NE(found->textInterface(), nullptr);
     int start = -1, end = -1;
     found->textInterface()->selection(0, &start, &end);
@@ -148,29 +150,29 @@ TEST_F(WindowTest, TheCellEditorIsReachableAndHasNoContextMenu) {
 
 TEST_F(WindowTest, StatesSwitchTheControlsInOneCall) {
     dialog->SetControlState(ControlState::Capturing);
-    EXPECT_TRUE(dialog->item(1009)->isEnabled());
+    EXPECT_TRUE(dialog->item(ctl::Stop)->isEnabled());
     for (int off : {1000, 1005, 1006, 1007, 2, 1016, 1020, 1021, 1022, 1023, 1008, 1011, 1013, 1012,
                     1014, 1041})
         EXPECT_FALSE(dialog->item(off)->isEnabled()) << off;
-    EXPECT_TRUE(dialog->item(1010)->isVisible());
-    EXPECT_FALSE(dialog->m_progress->isVisible());
+    EXPECT_TRUE(dialog->item(ctl::Animation)->isVisible());
+    EXPECT_FALSE(dialog->itemAs<QProgressBar>(ctl::Progress)->isVisible());
     dialog->SetControlState(ControlState::Sending);
-    EXPECT_TRUE(dialog->item(1014)->isEnabled());
-    EXPECT_FALSE(dialog->item(1009)->isEnabled());
-    EXPECT_TRUE(dialog->m_progress->isVisible());
+    EXPECT_TRUE(dialog->item(ctl::Abort)->isEnabled());
+    EXPECT_FALSE(dialog->item(ctl::Stop)->isEnabled());
+    EXPECT_TRUE(dialog->itemAs<QProgressBar>(ctl::Progress)->isVisible());
     dialog->SetControlState(ControlState::Idle);
     for (int on : {1000, 1005, 1006, 2, 1016, 1008, 1011, 1013, 1012, 1041})
         EXPECT_TRUE(dialog->item(on)->isEnabled()) << on;
-    EXPECT_FALSE(dialog->item(1009)->isEnabled());
-    EXPECT_FALSE(dialog->item(1014)->isEnabled());
-    EXPECT_FALSE(dialog->item(1010)->isVisible());
+    EXPECT_FALSE(dialog->item(ctl::Stop)->isEnabled());
+    EXPECT_FALSE(dialog->item(ctl::Abort)->isEnabled());
+    EXPECT_FALSE(dialog->item(ctl::Animation)->isVisible());
 }
 
 TEST_F(WindowTest, EnterNeverClosesEscapeClosesAndSaves) {
-    QTest::keyClick(dialog->itemAs<QLineEdit>(1006), Qt::Key_Return);
+    QTest::keyClick(dialog->itemAs<QLineEdit>(ctl::CaptureFile), Qt::Key_Return);
     QTest::keyClick(dialog.get(), Qt::Key_Enter);
     EXPECT_TRUE(dialog->isVisible());
-    dialog->itemAs<QLineEdit>(1006)->setText("typed.bin");
+    dialog->itemAs<QLineEdit>(ctl::CaptureFile)->setText("typed.bin");
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
@@ -207,36 +209,36 @@ TEST_F(WindowTest, CloseIsRefusedWhileATransferRuns) {
 }
 
 TEST_F(WindowTest, DelayMustBeAnIntegerAndTheExchangeStopsThere) {
-    dialog->itemAs<QLineEdit>(1047)->setText("12x");
-    dialog->m_portCombo->setEditText("COM9");
+    dialog->itemAs<QLineEdit>(ctl::Delay)->setText("12x");
+    dialog->itemAs<QComboBox>(ctl::Port)->setEditText("COM9");
     EXPECT_FALSE(dialog->UpdateData(true));
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Please enter an integer.");
-    EXPECT_EQ(dialog->m_portName, "COM3"); // later members keep their values
-    dialog->itemAs<QLineEdit>(1047)->setText("-7");
+    EXPECT_EQ(dialog->portName(), "COM3"); // later members keep their values
+    dialog->itemAs<QLineEdit>(ctl::Delay)->setText("-7");
     EXPECT_TRUE(dialog->UpdateData(true));
-    EXPECT_EQ(dialog->m_sendDelay.load(), -7);
-    EXPECT_EQ(dialog->m_portName, "COM9");
+    EXPECT_EQ(dialog->sendDelay(), -7);
+    EXPECT_EQ(dialog->portName(), "COM9");
 }
 
 TEST_F(WindowTest, OverflowIndicatorFollowsTheLineCountOnlyWhileThePaneIsOpen) {
     QStringList lines(32735, QStringLiteral("x"));
-    dialog->m_hexList->addItems(lines);
-    dialog->m_overflowIcon->hide();
+    dialog->hexList()->addItems(lines);
+    dialog->item(ctl::Overflow)->hide();
     dialog->OnEditor();
     dialog->OnTimer();
-    EXPECT_FALSE(dialog->m_overflowIcon->isVisible());
-    dialog->m_hexList->addItem(QStringLiteral("x"));
+    EXPECT_FALSE(dialog->item(ctl::Overflow)->isVisible());
+    dialog->hexList()->addItem(QStringLiteral("x"));
     dialog->OnTimer();
-    EXPECT_TRUE(dialog->m_overflowIcon->isVisible());
+    EXPECT_TRUE(dialog->item(ctl::Overflow)->isVisible());
     dialog->OnEditor(); // closed: the indicator keeps its state whatever the count
-    dialog->m_hexList->clear();
+    dialog->hexList()->clear();
     dialog->OnTimer();
-    EXPECT_FALSE(dialog->m_editorOpen);
+    EXPECT_FALSE(dialog->editorOpen());
     dialog->OnEditor();
-    EXPECT_EQ(dialog->height(), dialog->m_fullHeight);
+    EXPECT_EQ(dialog->height(), dialog->fullHeight());
     dialog->OnTimer();
-    EXPECT_FALSE(dialog->m_overflowIcon->isVisible());
+    EXPECT_FALSE(dialog->item(ctl::Overflow)->isVisible());
 }
 
 TEST(LinkLabelTest, ColoursFollowHoverAndVisitedAndAFailedOpenChangesNothing) {

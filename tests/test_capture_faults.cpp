@@ -1,5 +1,6 @@
 // Captures that cannot start or cannot go on: the messages, what stays on disk, the controls,
 // and a worker that never spins or outlives the window.
+#include "res/control_ids.h"
 #include "serial/serial_port.h"
 #include "tests/test_capture_fixture.h"
 
@@ -42,11 +43,11 @@ TEST_F(CaptureTest, APortThatCannotBeOpenedLeavesTheFileAndTheName) {
         ASSERT_EQ(messages.messages().size(), 1u);
         EXPECT_EQ(messages.lastText(), "Could not open port " + port);
         EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
-        EXPECT_FALSE(dialog->m_captureFile.isOpen());
+        EXPECT_FALSE(testsupport::openInThisProcess(path()));
         EXPECT_EQ(testsupport::readFile(path()), "ab"); // truncated, the header only
-        EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "abc.vmf");
-        EXPECT_TRUE(dialog->item(1008)->isEnabled());
-        EXPECT_FALSE(dialog->item(1009)->isEnabled());
+        EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "abc.vmf");
+        EXPECT_TRUE(dialog->item(ctl::Start)->isEnabled());
+        EXPECT_FALSE(dialog->item(ctl::Stop)->isEnabled());
         EXPECT_FALSE(dialog->transferRunning());
     }
     busy.close();
@@ -63,19 +64,19 @@ TEST_F(CaptureTest, AFileThatCannotBeCreatedStopsTheStart) {
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not open file " + missing + "/data000000.bin");
     EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
-    EXPECT_FALSE(dialog->m_hPort && dialog->m_hPort->isOpen());
+    EXPECT_FALSE(dialog->heldPort() && dialog->heldPort()->isOpen());
     EXPECT_FALSE(capturing());
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000000.bin");
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000000.bin");
 }
 
 TEST_F(CaptureTest, TheBaudRateText) {
-    dialog->m_baudCombo->setEditText(QString());
+    dialog->itemAs<QComboBox>(ctl::Baud)->setEditText(QString());
     clickStart();
     EXPECT_TRUE(messages.messages().empty());
     EXPECT_FALSE(QFileInfo::exists(path()));
     EXPECT_FALSE(capturing());
     // Without leading digits the port keeps its rate and the capture runs.
-    dialog->m_baudCombo->setEditText(QStringLiteral("fast"));
+    dialog->itemAs<QComboBox>(ctl::Baud)->setEditText(QStringLiteral("fast"));
     clickStart();
     ASSERT_TRUE(capturing());
     syncWithWorker();
@@ -99,9 +100,9 @@ TEST_F(CaptureTest, AFailedWriteEndsTheCaptureWithAMessage) {
     EXPECT_EQ(messages.lastText(), "Could not write file /dev/full");
     EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
     EXPECT_FALSE(capturing());
-    EXPECT_TRUE(dialog->item(1000)->isEnabled());
+    EXPECT_TRUE(dialog->item(ctl::Port)->isEnabled());
     EXPECT_FALSE(dialog->transferRunning());
-    EXPECT_FALSE(dialog->m_captureFile.isOpen());
+    EXPECT_FALSE(testsupport::openInThisProcess(path()));
     // The next capture starts normally.
     setDropDirectory(dropDir.path());
     clickStart();

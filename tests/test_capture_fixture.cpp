@@ -1,4 +1,5 @@
 #include "tests/test_capture_fixture.h"
+#include "res/control_ids.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -19,28 +20,29 @@ void CaptureTest::TearDown() {
 }
 
 void CaptureTest::setPort(const QString &name) {
-    dialog->m_portCombo->setEditText(name);
+    dialog->itemAs<QComboBox>(ctl::Port)->setEditText(name);
 }
 
 void CaptureTest::setFileName(const QString &name) {
-    dialog->itemAs<QLineEdit>(1006)->setText(name);
+    dialog->itemAs<QLineEdit>(ctl::CaptureFile)->setText(name);
 }
 
 void CaptureTest::setDropDirectory(const QString &dir) {
-    dialog->itemAs<QLineEdit>(1007)->setText(dir);
+    dialog->itemAs<QLineEdit>(ctl::DropDirectory)->setText(dir);
 }
 
 void CaptureTest::clickStart() {
     m_capturePath = controlsPath();
-    QTest::mouseClick(dialog->item(1008), Qt::LeftButton);
+    QTest::mouseClick(dialog->item(ctl::Start), Qt::LeftButton);
 }
 
 void CaptureTest::clickStop() {
-    QTest::mouseClick(dialog->item(1009), Qt::LeftButton);
+    QTest::mouseClick(dialog->item(ctl::Stop), Qt::LeftButton);
 }
 
 QString CaptureTest::controlsPath() const {
-    return dialog->itemAs<QLineEdit>(1007)->text() + u'/' + dialog->itemAs<QLineEdit>(1006)->text();
+    return dialog->itemAs<QLineEdit>(ctl::DropDirectory)->text() + u'/' +
+           dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text();
 }
 
 qint64 CaptureTest::fileSize() const {
@@ -74,5 +76,5 @@ void CaptureTest::sendAndWait(const QByteArray &bytes) {
 }
 
 bool CaptureTest::capturing() const {
-    return dialog->item(1009)->isEnabled() && !dialog->item(1008)->isEnabled();
+    return dialog->item(ctl::Stop)->isEnabled() && !dialog->item(ctl::Start)->isEnabled();
 }

@@ -1,5 +1,6 @@
 // Captures end to end: the window's buttons, a pty as the device, the file on disk.
 #include "hexedit/hex_list_box.h"
+#include "res/control_ids.h"
 #include "serial/serial_port.h"
 #include "tests/test_capture_fixture.h"
 
@@ -45,8 +46,8 @@ TEST_F(CaptureTest, CapturesEveryByteUnchangedAndShowsTheCount) {
     EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->windowTitle() == title; }))
         << dialog->windowTitle().toStdString();
     EXPECT_FALSE(capturing());
-    EXPECT_TRUE(dialog->item(1041)->isEnabled());
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), "data000001.bin");
+    EXPECT_TRUE(dialog->item(ctl::Scan)->isEnabled());
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000001.bin");
     EXPECT_TRUE(messages.messages().empty());
 }
 
@@ -73,7 +74,7 @@ TEST_F(CaptureTest, HeaderRuleAndNameAdvance) {
         EXPECT_EQ(content.left(c.header.size()), c.header);
         EXPECT_TRUE(content.endsWith("DATA"));
         EXPECT_NE(content.at(c.header.size()), 'D'); // a sync byte follows the header
-        EXPECT_EQ(dialog->itemAs<QLineEdit>(1006)->text(), c.next);
+        EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), c.next);
     }
 }
 
@@ -108,28 +109,28 @@ TEST_F(CaptureTest, ACaptureWithoutInputLeavesAnEmptyFileAndTheTitle) {
 
 TEST_F(CaptureTest, TheOpenPaneShowsTheCaptureWhileItRuns) {
     dialog->OnEditor();
-    ASSERT_TRUE(dialog->m_editorOpen);
+    ASSERT_TRUE(dialog->editorOpen());
     clickStart();
     syncWithWorker();
     sendAndWait(QByteArray(64, 'x'));
     // While the file grows the pane shows its full lines.
     const int fullLines = int(fileSize() / 16);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->m_hexList->count() >= fullLines; }))
-        << dialog->m_hexList->count() << " of " << fullLines;
+    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->hexList()->count() >= fullLines; }))
+        << dialog->hexList()->count() << " of " << fullLines;
     EXPECT_TRUE(capturing());
-    EXPECT_TRUE(dialog->m_hexList->lineText(fullLines - 1).endsWith("xxxxxxxxxxxxxxxx"));
+    EXPECT_TRUE(dialog->hexList()->lineText(fullLines - 1).endsWith("xxxxxxxxxxxxxxxx"));
     sendAndWait("yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy");
     clickStop();
     // Finish reads the file to its end, the last part line included.
     const int lines = int((fileSize() + 15) / 16);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->m_hexList->count() == lines; }))
-        << dialog->m_hexList->count() << " of " << lines;
+    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->hexList()->count() == lines; }))
+        << dialog->hexList()->count() << " of " << lines;
     const QString tail = QString::fromLatin1(testsupport::readFile(path()).mid((lines - 1) * 16));
-    EXPECT_TRUE(dialog->m_hexList->lineText(lines - 1).endsWith(tail));
+    EXPECT_TRUE(dialog->hexList()->lineText(lines - 1).endsWith(tail));
 }
 
 TEST_F(CaptureTest, RefusedRs485IsReportedAndTheCaptureGoesOn) {
-    auto *rs485 = dialog->itemAs<QCheckBox>(1055);
+    auto *rs485 = dialog->itemAs<QCheckBox>(ctl::Rs485);
     EXPECT_FALSE(rs485->isVisible());
     rs485->setChecked(true);
     clickStart();
@@ -148,7 +149,7 @@ TEST_F(CaptureTest, RefusedRs485IsReportedAndTheCaptureGoesOn) {
 TEST_F(CaptureTest, ABadDelayStopsTheStartBeforeAnythingIsOpened) {
     clickStart();
     clickStop();
-    dialog->itemAs<QLineEdit>(1047)->setText("ten");
+    dialog->itemAs<QLineEdit>(ctl::Delay)->setText("ten");
     setPort(QStringLiteral("/dev/kalvosan-no-such-port"));
     clickStart();
     ASSERT_EQ(messages.messages().size(), 1u);
@@ -161,20 +162,20 @@ TEST_F(CaptureTest, ABadDelayStopsTheStartBeforeAnythingIsOpened) {
 TEST_F(CaptureTest, ScanReleasesThePortWithoutBlockingAndSelectsNothing) {
     clickStart();
     clickStop();
-    ASSERT_TRUE(dialog->m_hPort && dialog->m_hPort->isOpen()); // "Stop" leaves the port open
-    const int entries = dialog->m_portCombo->count();
+    ASSERT_TRUE(dialog->heldPort() && dialog->heldPort()->isOpen()); // "Stop" leaves it open
+    const int entries = dialog->itemAs<QComboBox>(ctl::Port)->count();
     dialog->OnScan();
-    EXPECT_FALSE(dialog->m_hPort->isOpen());
-    EXPECT_FALSE(dialog->item(1041)->isEnabled());
+    EXPECT_FALSE(dialog->heldPort() && dialog->heldPort()->isOpen());
+    EXPECT_FALSE(dialog->item(ctl::Scan)->isEnabled());
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     // The probing waits for its pause on a timer: nothing has been listed yet.
-    EXPECT_EQ(dialog->m_portCombo->count(), entries);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->item(1041)->isEnabled(); }));
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->count(), entries);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->item(ctl::Scan)->isEnabled(); }));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(dialog->m_portCombo->currentIndex(), -1);
-    EXPECT_EQ(dialog->m_portCombo->currentText(), "");
-    for (int i = 0; i < dialog->m_portCombo->count(); ++i)
-        EXPECT_NE(dialog->m_portCombo->itemText(i), pty.slavePath());
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentIndex(), -1);
+    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentText(), "");
+    for (int i = 0; i < dialog->itemAs<QComboBox>(ctl::Port)->count(); ++i)
+        EXPECT_NE(dialog->itemAs<QComboBox>(ctl::Port)->itemText(i), pty.slavePath());
 }
 
 TEST_F(CaptureTest, ScanStaysDisabledWhenACaptureStartsDuringItsPause) {
@@ -183,12 +184,12 @@ TEST_F(CaptureTest, ScanStaysDisabledWhenACaptureStartsDuringItsPause) {
     clickStart();
     ASSERT_TRUE(capturing());
     // The probing has run once it has emptied the port name.
-    ASSERT_TRUE(
-        testsupport::waitUntil([&] { return dialog->m_portCombo->currentText().isEmpty(); }));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return dialog->itemAs<QComboBox>(ctl::Port)->currentText().isEmpty(); }));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_FALSE(dialog->item(1041)->isEnabled());
+    EXPECT_FALSE(dialog->item(ctl::Scan)->isEnabled());
     clickStop();
-    EXPECT_TRUE(dialog->item(1041)->isEnabled());
+    EXPECT_TRUE(dialog->item(ctl::Scan)->isEnabled());
 }
 
 TEST_F(CaptureTest, RtsButtonsAreSilentWithAndWithoutAPort) {
@@ -199,8 +200,8 @@ TEST_F(CaptureTest, RtsButtonsAreSilentWithAndWithoutAPort) {
     dialog->OnRtsOff();
     dialog->OnRtsOn();
     EXPECT_TRUE(messages.messages().empty());
-    EXPECT_FALSE(dialog->item(1051)->isVisible());
-    EXPECT_FALSE(dialog->item(1052)->isVisible());
+    EXPECT_FALSE(dialog->item(ctl::RtsOff)->isVisible());
+    EXPECT_FALSE(dialog->item(ctl::RtsOn)->isVisible());
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Find through the window: the search row's controls, the hits shown in the cell editor, and
 // the report at the end of the list.
+#include "hexedit/editor_pane.h"
 #include "hexedit/hex_cell_edit.h"
+#include "res/control_ids.h"
 #include "tests/test_fsp_support.h"
 
 #include <QApplication>
@@ -14,25 +16,25 @@ using fsptest::hexLine;
 
 class FindTest : public fsptest::EditorFixture {
 protected:
-    QLineEdit *findEdit() { return dialog->itemAs<QLineEdit>(1019); }
-    QCheckBox *asciiBox() { return dialog->itemAs<QCheckBox>(1025); }
-    QCheckBox *caseBox() { return dialog->itemAs<QCheckBox>(1026); }
+    QLineEdit *findEdit() { return dialog->itemAs<QLineEdit>(ctl::FindText); }
+    QCheckBox *asciiBox() { return dialog->itemAs<QCheckBox>(ctl::Ascii); }
+    QCheckBox *caseBox() { return dialog->itemAs<QCheckBox>(ctl::Case); }
 
     // Clicks "&Find"; the column the cell editor selected, or -1 when it did not open.
     int findColumn() {
-        click(1018);
-        if (!dialog->m_cellEdit)
+        click(ctl::Find);
+        if (!dialog->cellEdit())
             return -1;
-        EXPECT_EQ(dialog->m_cellEdit->selectedText().size(), 1);
-        return dialog->m_cellEdit->selectionStart();
+        EXPECT_EQ(dialog->cellEdit()->selectedText().size(), 1);
+        return dialog->cellEdit()->selectionStart();
     }
     void expectNothingFound() {
         ASSERT_EQ(messages.messages().size(), 1u);
         EXPECT_EQ(messages.messages()[0].text, "Nothing was found..");
         EXPECT_EQ(messages.messages()[0].caption, "Search completed");
         EXPECT_EQ(messages.messages()[0].icon, platform::MessageIcon::Information);
-        EXPECT_EQ(dialog->m_findLine, -1);
-        EXPECT_EQ(dialog->m_findPos, 0);
+        EXPECT_EQ(dialog->editorPane()->findLine(), -1);
+        EXPECT_EQ(dialog->editorPane()->findPos(), 0);
         messages.clear();
     }
 };
@@ -43,10 +45,10 @@ TEST_F(FindTest, HexHitsOneByteApartThenNothingThenFromTheTop) {
               hexLine(1, {0x42, 0x00})});
     QTest::keyClicks(findEdit(), "41 4 2");
     EXPECT_EQ(findColumn(), 7);
-    EXPECT_EQ(dialog->m_hexList->currentRow(), 0);
+    EXPECT_EQ(dialog->hexList()->currentRow(), 0);
     // The second hit runs from line 0 into line 1; it starts on line 0.
     EXPECT_EQ(findColumn(), 55);
-    EXPECT_EQ(dialog->m_hexList->currentRow(), 0);
+    EXPECT_EQ(dialog->hexList()->currentRow(), 0);
     EXPECT_TRUE(messages.messages().empty());
 
     EXPECT_EQ(findColumn(), -1);
@@ -60,8 +62,8 @@ TEST_F(FindTest, HitOnALaterLineMovesTheCurrentLine) {
               fsptest::offsetLine(3), fsptest::offsetLine(4)});
     QTest::keyClicks(findEdit(), "3a3b");
     EXPECT_EQ(findColumn(), hexline::highDigitColumn(10));
-    EXPECT_EQ(dialog->m_hexList->currentRow(), 3);
-    EXPECT_EQ(dialog->m_cellEdit->line(), 3);
+    EXPECT_EQ(dialog->hexList()->currentRow(), 3);
+    EXPECT_EQ(dialog->cellEdit()->line(), 3);
 }
 
 TEST_F(FindTest, ChangingTheTextRestartsFromTheTop) {
@@ -70,8 +72,8 @@ TEST_F(FindTest, ChangingTheTextRestartsFromTheTop) {
     EXPECT_EQ(findColumn(), 7);
     EXPECT_EQ(findColumn(), 10);
     QTest::keyClick(findEdit(), Qt::Key_Space);
-    EXPECT_EQ(dialog->m_findLine, -1);
-    EXPECT_EQ(dialog->m_findPos, 0);
+    EXPECT_EQ(dialog->editorPane()->findLine(), -1);
+    EXPECT_EQ(dialog->editorPane()->findPos(), 0);
     EXPECT_EQ(findColumn(), 7);
 }
 
@@ -84,7 +86,6 @@ TEST_F(FindTest, HexFieldPutsTheLastAcceptedTextBack) {
     }
     findEdit()->insert(QStringLiteral("\u00e4"));
     EXPECT_EQ(findEdit()->text(), "4a B");
-    EXPECT_EQ(dialog->m_acceptedFindText, "4a B");
     // The whole text at once, as a paste brings it.
     findEdit()->setText("12zz");
     EXPECT_EQ(findEdit()->text(), "4a B");
@@ -93,10 +94,10 @@ TEST_F(FindTest, HexFieldPutsTheLastAcceptedTextBack) {
 TEST_F(FindTest, AsciiClickEmptiesTheTextAndSwitchesCase) {
     dialog->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-    dialog->item(1018)->setFocus();
+    dialog->item(ctl::Find)->setFocus();
     QTest::keyClicks(findEdit(), "41");
     EXPECT_FALSE(caseBox()->isEnabled());
-    click(1025);
+    click(ctl::Ascii);
     EXPECT_TRUE(asciiBox()->isChecked());
     EXPECT_TRUE(findEdit()->text().isEmpty());
     EXPECT_TRUE(caseBox()->isEnabled());
@@ -105,7 +106,7 @@ TEST_F(FindTest, AsciiClickEmptiesTheTextAndSwitchesCase) {
     QTest::keyClicks(findEdit(), "x-y");
     EXPECT_EQ(findEdit()->text(), "x-y");
     caseBox()->setChecked(true);
-    click(1025);
+    click(ctl::Ascii);
     EXPECT_FALSE(caseBox()->isEnabled());
     EXPECT_TRUE(caseBox()->isChecked()) << "the tick stays while CASE is disabled";
     EXPECT_TRUE(findEdit()->text().isEmpty());
@@ -116,7 +117,7 @@ TEST_F(FindTest, AsciiSearchFollowsCase) {
         return std::vector<std::uint8_t>(text, text + std::strlen(text));
     };
     setLines({hexLine(0, bytes("xxABCxxaBcxxabc")), hexLine(1, bytes("AA AA"))});
-    click(1025);
+    click(ctl::Ascii);
     QTest::keyClicks(findEdit(), "abc");
     EXPECT_EQ(findColumn(), 59 + 2);
     EXPECT_EQ(findColumn(), 59 + 7);
@@ -124,7 +125,7 @@ TEST_F(FindTest, AsciiSearchFollowsCase) {
     EXPECT_EQ(findColumn(), -1);
     expectNothingFound();
 
-    click(1026); // CASE
+    click(ctl::Case); // CASE
     EXPECT_EQ(findColumn(), 59 + 12);
     EXPECT_EQ(findColumn(), -1);
     expectNothingFound();
@@ -132,7 +133,7 @@ TEST_F(FindTest, AsciiSearchFollowsCase) {
     // Blanks are kept in an ASCII search.
     findEdit()->setText("A A");
     EXPECT_EQ(findColumn(), 59 + 1);
-    EXPECT_EQ(dialog->m_hexList->currentRow(), 1);
+    EXPECT_EQ(dialog->hexList()->currentRow(), 1);
 }
 
 TEST_F(FindTest, NothingToSearchInOrForIsHandled) {

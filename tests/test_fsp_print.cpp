@@ -1,5 +1,6 @@
 // "&Print": printout.txt and print.sh in the start directory, the script run through a
 // stand-in `lp` that records its arguments, and once through a real CUPS queue.
+#include "res/control_ids.h"
 #include "tests/test_fsp_support.h"
 
 #include <QDateTime>
@@ -33,7 +34,9 @@ protected:
         // A blank and a quote in the directory must not break the command.
         startDir = root.filePath("start dir 'x'");
         ASSERT_TRUE(QDir().mkpath(startDir));
-        dialog->m_startDir = startDir;
+        dialog = testsupport::startedDialog(true, startDir);
+        ASSERT_TRUE(dialog);
+        dialog->OnEditor();
         platform::uiHooks().printer = [this] {
             ++printerDialogs;
             return printerName;
@@ -69,7 +72,7 @@ private:
 
 TEST_F(PrintTest, RangesPickWholeLines) {
     setOffsetLines(8);
-    const QStringList lines = dialog->m_hexList->lineTexts();
+    const QStringList lines = dialog->hexList()->lineTexts();
     struct Case {
         const char *from, *to;
         int first, last;
@@ -80,7 +83,7 @@ TEST_F(PrintTest, RangesPickWholeLines) {
                  {"100", "200", 8, 8}};
     for (const Case &c : cases) {
         rangeAnswer = {c.from, c.to};
-        click(1021);
+        click(ctl::Print);
         EXPECT_EQ(readFile(file("printout.txt")), expectedPrintout(lines, c.first, c.last))
             << c.from << " to " << c.to;
     }
@@ -93,7 +96,7 @@ TEST_F(PrintTest, CancelledRangePrintsUpToTheRangeLimit) {
     for (int i = 0; i < hexline::kLoaderLineLimit; ++i)
         lines << offsetLine(i);
     setLines(lines);
-    click(1021);
+    click(ctl::Print);
     const QByteArray printout = readFile(file("printout.txt"));
     EXPECT_EQ(printout.count('\n'), 32721);
     EXPECT_EQ(printout, expectedPrintout(lines, 0, 32721));
@@ -103,22 +106,22 @@ TEST_F(PrintTest, ScriptHoldsOneQuotedCommandThatRunsDetached) {
     const StandInLp lp(root.path());
     setOffsetLines(3);
     rangeAnswer = {"10", "20"};
-    click(1021);
+    click(ctl::Print);
     const QString printout = file("printout.txt");
     EXPECT_EQ(QString::fromUtf8(readFile(file("print.sh"))),
               "lp -d 'Desk '\\''Jet' '" + root.path() + "/start dir '\\''x'\\''/printout.txt'");
     ASSERT_TRUE(testsupport::waitUntil([&] { return !lp.calls().isEmpty(); }, 10000));
     EXPECT_EQ(lp.calls(), QStringList({"-d", "Desk 'Jet", printout, "--"}));
-    EXPECT_EQ(readFile(printout), expectedPrintout(dialog->m_hexList->lineTexts(), 1, 2));
+    EXPECT_EQ(readFile(printout), expectedPrintout(dialog->hexList()->lineTexts(), 1, 2));
 }
 
 TEST_F(PrintTest, NothingIsWrittenOrRunWithoutLinesOrAPrinter) {
     const StandInLp lp(root.path());
-    click(1021);
+    click(ctl::Print);
     EXPECT_EQ(printerDialogs, 0);
     setOffsetLines(2);
     printerName.reset();
-    click(1021);
+    click(ctl::Print);
     EXPECT_EQ(printerDialogs, 1);
     EXPECT_EQ(rangeDialogs, 0);
     EXPECT_FALSE(QFile::exists(file("print.sh")));
@@ -129,11 +132,11 @@ TEST_F(PrintTest, ScriptIsNotRunWhenThePrintoutCannotBeWritten) {
     const StandInLp lp(root.path());
     setOffsetLines(2);
     ASSERT_TRUE(QDir().mkpath(file("printout.txt")));
-    click(1021);
+    click(ctl::Print);
     EXPECT_TRUE(QFile::exists(file("print.sh")));
     ASSERT_TRUE(QDir(file("printout.txt")).removeRecursively());
     // A print that works, started after the one that failed: only it reaches lp.
-    click(1021);
+    click(ctl::Print);
     ASSERT_TRUE(testsupport::waitUntil([&] { return !lp.calls().isEmpty(); }, 10000));
     QTest::qWait(300);
     EXPECT_EQ(lp.calls().count("--"), 1);
@@ -151,7 +154,7 @@ TEST_F(PrintTest, LinksPlantedAtThePrintFilesAreNotWrittenThrough) {
     testsupport::writeFile(victimText, "keep text");
     ASSERT_TRUE(QFile::link(victimScript, file("print.sh")));
     ASSERT_TRUE(QFile::link(victimText, file("printout.txt")));
-    click(1021);
+    click(ctl::Print);
     EXPECT_EQ(readFile(victimScript), "keep script");
     EXPECT_EQ(readFile(victimText), "keep text");
     EXPECT_FALSE(QFileInfo(file("print.sh")).isSymLink());
@@ -220,7 +223,7 @@ TEST_F(PrintTest, PrintsThroughARealCupsQueue) {
     printerName = QStringLiteral("PDF");
     rangeAnswer = {"10", "30"};
     const QDateTime since = QDateTime::currentDateTime().addSecs(-2);
-    click(1021);
+    click(ctl::Print);
 
     QString pdf;
     QString text;

@@ -1,4 +1,5 @@
 // "Select range:" as typed into, and "&Save" through the window.
+#include "res/control_ids.h"
 #include "tests/test_fsp_support.h"
 
 #include <QTemporaryDir>
@@ -103,7 +104,7 @@ protected:
         chosenPath = path;
     }
     QByteArray save() {
-        click(1020);
+        click(ctl::Save);
         return testsupport::readFile(path);
     }
     static QByteArray bytesFrom(int first, int count) {
@@ -160,12 +161,12 @@ TEST_F(SaveTest, StartBeyondTheLinesLeavesAnEmptyFile) {
 }
 
 TEST_F(SaveTest, NothingHappensWithoutLinesOrAFileName) {
-    click(1020);
+    click(ctl::Save);
     EXPECT_EQ(fileDialogs, 0);
 
     setOffsetLines(2);
     chosenPath.reset();
-    click(1020);
+    click(ctl::Save);
     EXPECT_EQ(fileDialogs, 1);
     EXPECT_EQ(rangeDialogs, 0);
     EXPECT_FALSE(QFile::exists(path));
@@ -176,14 +177,14 @@ TEST_F(SaveTest, NothingHappensWithoutLinesOrAFileName) {
 TEST_F(SaveTest, AFileThatCannotBeOpenedOrWrittenIsReported) {
     setOffsetLines(2);
     chosenPath = dir.filePath("missing/out.bin");
-    click(1020);
+    click(ctl::Save);
     EXPECT_EQ(rangeDialogs, 1);
     EXPECT_FALSE(QFile::exists(*chosenPath));
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not open file " + *chosenPath);
 
     chosenPath = QStringLiteral("/dev/full");
-    click(1020);
+    click(ctl::Save);
     ASSERT_EQ(messages.messages().size(), 2u);
     EXPECT_EQ(messages.lastText(), "Could not write file /dev/full");
     EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);

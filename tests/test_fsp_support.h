@@ -7,6 +7,7 @@
 #include "hexedit/range_dialog.h"
 #include "loader/hexline.h"
 #include "platform/ui.h"
+#include "res/control_ids.h"
 #include "tests/test_support.h"
 
 #include <QLineEdit>
@@ -69,8 +70,8 @@ protected:
     }
 
     void setLines(const QStringList &lines) {
-        dialog->m_hexList->clear();
-        dialog->m_hexList->addItems(lines);
+        dialog->hexList()->clear();
+        dialog->hexList()->addItems(lines);
     }
     void setOffsetLines(int count) {
         QStringList lines;

@@ -1,4 +1,5 @@
 #include "tests/test_hexedit_fixture.h"
+#include "res/control_ids.h"
 
 #include "loader/hexline.h"
 #include "tests/test_support.h"
@@ -27,16 +28,16 @@ QString shortLine(int index, int bytes) {
     return hexline::formatLine(index, data.data(), bytes);
 }
 
-void EditorPane::SetUp() {
+void EditorPaneTest::SetUp() {
     m_dialog = testsupport::startedDialog();
     ASSERT_TRUE(m_dialog);
     m_dialog->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dialog.get()));
     m_dialog->OnEditor();
-    ASSERT_TRUE(m_dialog->m_editorOpen);
+    ASSERT_TRUE(m_dialog->editorOpen());
 }
 
-void EditorPane::TearDown() {
+void EditorPaneTest::TearDown() {
     if (m_dialog) {
         m_dialog->CloseCellEdit();
         m_dialog->hide();
@@ -44,33 +45,33 @@ void EditorPane::TearDown() {
     }
 }
 
-void EditorPane::setLines(const QStringList &lines) {
+void EditorPaneTest::setLines(const QStringList &lines) {
     list().clear();
     list().addItems(lines);
 }
 
-HexCellEdit &EditorPane::openAt(int line, int cell) {
+HexCellEdit &EditorPaneTest::openAt(int line, int cell) {
     m_dialog->ShowFoundAt(line, cell);
     HexCellEdit *edit = editor();
     EXPECT_NE(edit, nullptr);
     return *edit;
 }
 
-void EditorPane::type(const QString &keys) {
+void EditorPaneTest::type(const QString &keys) {
     QTest::keyClicks(editor(), keys);
 }
 
-void EditorPane::key(Qt::Key k, Qt::KeyboardModifiers modifiers) {
+void EditorPaneTest::key(Qt::Key k, Qt::KeyboardModifiers modifiers) {
     QTest::keyClick(editor(), k, modifiers);
 }
 
-void EditorPane::settle(int ms) {
+void EditorPaneTest::settle(int ms) {
     testsupport::waitUntil([] { return false; }, ms);
     // The closed editor goes with deleteLater, which the test's own loop does not run.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-QPoint EditorPane::columnPoint(int column) const {
+QPoint EditorPaneTest::columnPoint(int column) const {
     // The nearest character boundary flips from column to column + 1 at the middle of the
     // character; one pixel to the right of that is on the character's right half.
     HexCellEdit *edit = editor();

@@ -5,6 +5,7 @@
 #include "app/terminal_dialog.h"
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
+#include "res/control_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,13 @@ QStringList fullLines(int count, int first = 0);
 // A line of `bytes` (1..16) bytes labelled with index.
 QString shortLine(int index, int bytes);
 
-class EditorPane : public ::testing::Test {
+class EditorPaneTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    HexListBox &list() const { return *m_dialog->m_hexList; }
-    HexCellEdit *editor() const { return m_dialog->m_cellEdit.data(); }
+    HexListBox &list() const { return *m_dialog->hexList(); }
+    HexCellEdit *editor() const { return m_dialog->cellEdit(); }
     void setLines(const QStringList &lines);
     // Opens the editor as a search hit would.
     HexCellEdit &openAt(int line, int cell);

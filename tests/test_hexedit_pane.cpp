@@ -1,6 +1,8 @@
 // The editor pane on a real TerminalDialog: "&New", the list's reactions (scrolling, a change
 // of the current line, double-click), committing, the overflow indicator and CollectBytes.
+#include "hexedit/editor_pane.h"
 #include "loader/hexline.h"
+#include "res/control_ids.h"
 #include "tests/test_hexedit_fixture.h"
 #include "tests/test_support.h"
 
@@ -24,13 +26,13 @@ QPoint lineCentre(HexListBox &list, int line) {
     return list.visualItemRect(list.item(line)).center();
 }
 
-TEST_F(EditorPane, NewReplacesAnyListWithOneBlankLineAndOpensTheEditor) {
+TEST_F(EditorPaneTest, NewReplacesAnyListWithOneBlankLineAndOpensTheEditor) {
     setLines(fullLines(2000));
     list().setCurrentLine(1500);
     m_dialog->BeginCellEdit();
     ASSERT_NE(editor(), nullptr);
 
-    QTest::mouseClick(m_dialog->itemAs<QAbstractButton>(1023), Qt::LeftButton);
+    QTest::mouseClick(m_dialog->itemAs<QAbstractButton>(ctl::New), Qt::LeftButton);
     settle();
     ASSERT_EQ(list().count(), 1);
     EXPECT_EQ(list().lineText(0), QStringLiteral("00000") + QString(70, u' '));
@@ -44,15 +46,14 @@ TEST_F(EditorPane, NewReplacesAnyListWithOneBlankLineAndOpensTheEditor) {
     EXPECT_EQ(list().viewport()->findChildren<HexCellEdit *>().size(), 1);
 }
 
-TEST_F(EditorPane, NoLineOfARunningLoadArrivesAfterNew) {
+TEST_F(EditorPaneTest, NoLineOfARunningLoadArrivesAfterNew) {
     QTemporaryDir dir;
     const QString path = dir.filePath("big.bin");
     testsupport::writeFile(path, QByteArray(hexline::kLoaderByteLimit + 4096, '\x5A'));
-    ASSERT_NE(m_dialog->m_pfnStart, nullptr);
 
     // Once with blocks queued but not yet delivered, once with lines already in the list.
     for (bool letLinesArrive : {false, true}) {
-        m_dialog->m_pfnStart(&list(), path);
+        m_dialog->editorPane()->followFile(path);
         if (letLinesArrive)
             ASSERT_TRUE(testsupport::waitUntil([&] { return list().count() > 0; }));
         else
@@ -67,7 +68,7 @@ TEST_F(EditorPane, NoLineOfARunningLoadArrivesAfterNew) {
     }
 }
 
-TEST_F(EditorPane, ScrollingClosesTheEditorAndKeepsTheEditedText) {
+TEST_F(EditorPaneTest, ScrollingClosesTheEditorAndKeepsTheEditedText) {
     setLines(fullLines(300));
     openAt(2, 0);
     type("9");
@@ -92,7 +93,7 @@ TEST_F(EditorPane, ScrollingClosesTheEditorAndKeepsTheEditedText) {
     EXPECT_TRUE(list().viewport()->findChildren<HexCellEdit *>().isEmpty());
 }
 
-TEST_F(EditorPane, ProgramMovesOfTheCurrentLineKeepTheEditorOpen) {
+TEST_F(EditorPaneTest, ProgramMovesOfTheCurrentLineKeepTheEditorOpen) {
     setLines(fullLines(300));
     openAt(0, 0);
     // Walking down past the visible lines scrolls the list to the editor's line.
@@ -107,7 +108,7 @@ TEST_F(EditorPane, ProgramMovesOfTheCurrentLineKeepTheEditorOpen) {
     EXPECT_TRUE(list().viewport()->rect().contains(editor()->geometry().center()));
 }
 
-TEST_F(EditorPane, ClickingAnotherLineCommitsAndCloses) {
+TEST_F(EditorPaneTest, ClickingAnotherLineCommitsAndCloses) {
     const QStringList lines = fullLines(20);
     setLines(lines);
     openAt(2, 0);
@@ -122,7 +123,7 @@ TEST_F(EditorPane, ClickingAnotherLineCommitsAndCloses) {
     EXPECT_EQ(list().lineTexts(), expected);
 }
 
-TEST_F(EditorPane, DoubleClickOpensTheEditorOnTheClickedLine) {
+TEST_F(EditorPaneTest, DoubleClickOpensTheEditorOnTheClickedLine) {
     setLines(fullLines(20));
     doubleClick(list().viewport(), lineCentre(list(), 3));
     ASSERT_NE(editor(), nullptr);
@@ -140,12 +141,12 @@ TEST_F(EditorPane, DoubleClickOpensTheEditorOnTheClickedLine) {
     EXPECT_EQ(editor(), nullptr);
 }
 
-TEST_F(EditorPane, FocusLossCommitsAndTheEditorStays) {
+TEST_F(EditorPaneTest, FocusLossCommitsAndTheEditorStays) {
     setLines(fullLines(4));
     openAt(1, 32);
     type("Q");
     ASSERT_NE(list().lineText(1), editor()->text());
-    m_dialog->item(1019)->setFocus();
+    m_dialog->item(ctl::FindText)->setFocus();
     EXPECT_EQ(list().lineText(1), editor()->text());
     ASSERT_NE(editor(), nullptr);
     EXPECT_EQ(list().lineText(1).mid(7, 2), "51");
@@ -157,7 +158,7 @@ TEST_F(EditorPane, FocusLossCommitsAndTheEditorStays) {
     EXPECT_EQ(list().lineText(1).mid(10, 2), "52");
 }
 
-TEST_F(EditorPane, ShowFoundAtPutsTheCaretOnTheCell) {
+TEST_F(EditorPaneTest, ShowFoundAtPutsTheCaretOnTheCell) {
     setLines(fullLines(100));
     openAt(77, 35);
     EXPECT_EQ(list().currentRow(), 77);
@@ -167,8 +168,8 @@ TEST_F(EditorPane, ShowFoundAtPutsTheCaretOnTheCell) {
     EXPECT_EQ(editor(), nullptr);
 }
 
-TEST_F(EditorPane, OverflowIndicatorFollowsTheLineCountWhileThePaneIsOpen) {
-    QLabel *icon = m_dialog->m_overflowIcon;
+TEST_F(EditorPaneTest, OverflowIndicatorFollowsTheLineCountWhileThePaneIsOpen) {
+    QWidget *icon = m_dialog->item(ctl::Overflow);
     setLines(fullLines(hexline::kLoaderLineLimit - 1));
     m_dialog->OnTimer();
     EXPECT_TRUE(icon->isHidden());
@@ -189,7 +190,7 @@ TEST_F(EditorPane, OverflowIndicatorFollowsTheLineCountWhileThePaneIsOpen) {
     EXPECT_TRUE(icon->isHidden());
 }
 
-TEST_F(EditorPane, CollectBytesReadsTheListLines) {
+TEST_F(EditorPaneTest, CollectBytesReadsTheListLines) {
     const std::uint8_t first[16] = {0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
                                     0x49, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50};
     const std::uint8_t second[2] = {0x51, 0x52};

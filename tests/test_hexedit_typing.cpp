@@ -10,7 +10,7 @@ using namespace hexedittest;
 
 namespace {
 
-class CellEditor : public EditorPane {
+class CellEditor : public EditorPaneTest {
 protected:
     // "&New": one blank line, editor on its first digit.
     HexCellEdit &fresh() {

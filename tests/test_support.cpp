@@ -3,8 +3,10 @@
 #include "app/terminal_dialog.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QThread>
 
@@ -98,16 +100,32 @@ MessageRecorder::MessageRecorder() {
     };
 }
 
-MessageRecorder::~MessageRecorder() { platform::uiHooks().message = nullptr; }
+MessageRecorder::~MessageRecorder() {
+    platform::uiHooks().message = nullptr;
+}
 
-std::unique_ptr<TerminalDialog> startedDialog(bool show) {
+std::unique_ptr<TerminalDialog> startedDialog(bool show, const QString &startDir) {
     QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+    const QString before = QDir::currentPath();
+    if (!startDir.isEmpty())
+        QDir::setCurrent(startDir);
     auto dialog = std::make_unique<TerminalDialog>();
+    QDir::setCurrent(before);
     if (!dialog->OnInitDialog())
         return nullptr;
     if (show)
         dialog->show();
     return dialog;
+}
+
+bool openInThisProcess(const QString &path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (fd.symLinkTarget() == target)
+            return true;
+    }
+    return false;
 }
 
 QByteArray readFile(const QString &path) {

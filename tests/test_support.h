@@ -54,8 +54,12 @@ private:
 };
 
 // A main window after its start-up (libkalvosan.so loaded from the test's directory), with
-// the settings of earlier tests cleared first; null when the start-up failed.
-std::unique_ptr<TerminalDialog> startedDialog(bool show = true);
+// the settings of earlier tests cleared first; null when the start-up failed. With startDir,
+// the window is started in that directory, as if the program had been started there.
+std::unique_ptr<TerminalDialog> startedDialog(bool show = true, const QString &startDir = {});
+
+// Whether this process holds path open (one of its descriptors names it).
+bool openInThisProcess(const QString &path);
 
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);

@@ -1,6 +1,7 @@
 // The editor's "S&end" with the reply monitor, and the drop directory chooser.
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
+#include "res/control_ids.h"
 #include "tests/test_transmit_fixture.h"
 
 #include <QFile>
@@ -24,23 +25,23 @@ QByteArray counting(int first, int count) {
 class EditorSendTest : public TransmitTest {
 protected:
     QString tempBin() const { return path("temp.bin"); }
-    bool monitoring() { return sending() && dialog->m_replyMonitor.load(); }
+    bool monitoring() { return sending() && dialog->monitoring(); }
     void abortMonitor() {
-        click(1014);
+        click(ctl::Abort);
         ASSERT_TRUE(waitIdle(10000));
         dialog->StopAndJoinWorker();
-        EXPECT_FALSE(dialog->m_replyMonitor.load());
+        EXPECT_FALSE(dialog->replyMonitor());
         EXPECT_TRUE(inputBuffer().isEmpty());
     }
 };
 
 TEST_F(EditorSendTest, TheBytesGoOutAndTheReplyShowsUntilAbort) {
     const QByteArray bytes = counting(0x30, 19);
-    dialog->m_hexList->addItem(line(0, bytes.left(16)));
-    dialog->m_hexList->addItem(line(1, bytes.mid(16)));
-    click(1022);
+    dialog->hexList()->addItem(line(0, bytes.left(16)));
+    dialog->hexList()->addItem(line(1, bytes.mid(16)));
+    click(ctl::EditorSend);
     EXPECT_EQ(testsupport::readFile(tempBin()), bytes);
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), tempBin());
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::SendFile)->text(), tempBin());
     EXPECT_EQ(pty.read(19, 10000), bytes);
     ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
     EXPECT_EQ(dialog->windowTitle(), "Kalvosan - Bytes send: 19 (19)");
@@ -57,15 +58,17 @@ TEST_F(EditorSendTest, TheBytesGoOutAndTheReplyShowsUntilAbort) {
 }
 
 TEST_F(EditorSendTest, ABlankLineSendsNothingAndMonitorsAtOnce) {
-    dialog->m_hexList->addItem(hexline::blankLine(0));
-    click(1022);
+    dialog->hexList()->addItem(hexline::blankLine(0));
+    click(ctl::EditorSend);
     EXPECT_TRUE(QFileInfo(tempBin()).isFile());
     EXPECT_EQ(QFileInfo(tempBin()).size(), 0);
     ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
     EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
     // An empty bar, not a busy indicator (which a range of 0 to 0 gives).
-    EXPECT_LT(dialog->m_progress->minimum(), dialog->m_progress->maximum());
-    EXPECT_EQ(dialog->m_progress->value(), dialog->m_progress->minimum());
+    EXPECT_LT(dialog->itemAs<QProgressBar>(ctl::Progress)->minimum(),
+              dialog->itemAs<QProgressBar>(ctl::Progress)->maximum());
+    EXPECT_EQ(dialog->itemAs<QProgressBar>(ctl::Progress)->value(),
+              dialog->itemAs<QProgressBar>(ctl::Progress)->minimum());
     pty.write("A");
     EXPECT_TRUE(testsupport::waitUntil([&] { return inputBuffer() == "41 "; }));
     EXPECT_TRUE(pty.read(1, 200).isEmpty());
@@ -73,22 +76,22 @@ TEST_F(EditorSendTest, ABlankLineSendsNothingAndMonitorsAtOnce) {
 }
 
 TEST_F(EditorSendTest, AnEmptyListDoesNothing) {
-    click(1022);
+    click(ctl::EditorSend);
     EXPECT_FALSE(QFileInfo::exists(tempBin()));
-    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_FALSE(dialog->replyMonitor());
     EXPECT_TRUE(idle());
 }
 
 TEST_F(EditorSendTest, AFailedEditorSendLeavesNoMonitoringForTheNextSend) {
-    dialog->m_hexList->addItem(line(0, "ab"));
-    dialog->m_portCombo->setEditText(path("no-such-port"));
-    click(1022);
+    dialog->hexList()->addItem(line(0, "ab"));
+    dialog->itemAs<QComboBox>(ctl::Port)->setEditText(path("no-such-port"));
+    click(ctl::EditorSend);
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_TRUE(messages.lastText().startsWith("Could not open port "));
-    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_FALSE(dialog->replyMonitor());
     EXPECT_TRUE(idle());
 
-    dialog->m_portCombo->setEditText(pty.slavePath());
+    dialog->itemAs<QComboBox>(ctl::Port)->setEditText(pty.slavePath());
     send(sendFile("plain"));
     EXPECT_EQ(pty.read(5, 10000), "plain");
     EXPECT_TRUE(waitIdle(10000));
@@ -98,24 +101,24 @@ TEST_F(EditorSendTest, AFailedEditorSendLeavesNoMonitoringForTheNextSend) {
 // device would otherwise get the previously opened file.
 TEST_F(EditorSendTest, ADelayThatIsNoIntegerSendsNothing) {
     const QString previous = sendFile("previous");
-    dialog->itemAs<QLineEdit>(1012)->setText(previous);
-    dialog->m_hexList->addItem(line(0, "new"));
+    dialog->itemAs<QLineEdit>(ctl::SendFile)->setText(previous);
+    dialog->hexList()->addItem(line(0, "new"));
     setDelay("2.5");
-    click(1022);
+    click(ctl::EditorSend);
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Please enter an integer.");
     EXPECT_FALSE(QFileInfo::exists(tempBin()));
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), previous);
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::SendFile)->text(), previous);
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(dialog->m_replyMonitor.load());
+    EXPECT_FALSE(dialog->replyMonitor());
     EXPECT_TRUE(pty.read(1, 300).isEmpty());
 }
 
 // A device that keeps talking fills the reply display with at most its last 1 MiB of text,
 // whole lines dropped from the top; what it shows stays the bytes received.
 TEST_F(EditorSendTest, TheReplyDisplayStaysBounded) {
-    dialog->m_hexList->addItem(line(0, "go"));
-    click(1022);
+    dialog->hexList()->addItem(line(0, "go"));
+    click(ctl::EditorSend);
     ASSERT_EQ(pty.read(2, 10000), "go");
     ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
     // 16 bytes make one display line of 53 characters: this is about 1.3 MiB of text.
@@ -142,9 +145,9 @@ TEST_F(EditorSendTest, APlantedLinkIsNotWrittenThrough) {
     for (const QString &target : {victim, elsewhere.filePath("dangling.bin")}) {
         QFile::remove(tempBin());
         ASSERT_TRUE(QFile::link(target, tempBin()));
-        dialog->m_hexList->clear();
-        dialog->m_hexList->addItem(line(0, "xyz"));
-        click(1022);
+        dialog->hexList()->clear();
+        dialog->hexList()->addItem(line(0, "xyz"));
+        click(ctl::EditorSend);
         EXPECT_FALSE(QFileInfo(tempBin()).isSymLink());
         EXPECT_EQ(testsupport::readFile(tempBin()), "xyz");
         EXPECT_EQ(pty.read(3, 10000), "xyz");
@@ -162,9 +165,9 @@ TEST_F(TransmitTest, TheDropDirectoryChooserShowsThePathOrKeepsTheText) {
         requests.push_back(r);
         return answer;
     };
-    auto *edit = dialog->itemAs<QLineEdit>(1007);
+    auto *edit = dialog->itemAs<QLineEdit>(ctl::DropDirectory);
     const QString before = edit->text();
-    click(1056);
+    click(ctl::Browse);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].kind, platform::FileDialogKind::Directory);
     EXPECT_EQ(requests[0].title, "Select drop directory");
@@ -172,11 +175,11 @@ TEST_F(TransmitTest, TheDropDirectoryChooserShowsThePathOrKeepsTheText) {
     EXPECT_EQ(edit->text(), "/some/where with blanks/");
 
     answer.reset();
-    click(1056);
+    click(ctl::Browse);
     EXPECT_EQ(requests.back().startPath, "/some/where with blanks/");
     EXPECT_EQ(edit->text(), "/some/where with blanks/");
     edit->clear();
-    click(1056);
+    click(ctl::Browse);
     EXPECT_TRUE(edit->text().isEmpty());
     platform::uiHooks().fileDialog = nullptr;
 }

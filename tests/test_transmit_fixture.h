@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/terminal_dialog.h"
+#include "res/control_ids.h"
 #include "tests/test_support.h"
 
 #include <QAbstractButton>
@@ -49,38 +50,40 @@ class TransmitTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        dialog = testsupport::startedDialog();
+        dialog = testsupport::startedDialog(true, dir.path());
         ASSERT_TRUE(dialog);
-        dialog->m_startDir = dir.path();
-        dialog->m_portCombo->setEditText(pty.slavePath());
+        dialog->itemAs<QComboBox>(ctl::Port)->setEditText(pty.slavePath());
         setBaud("115200");
     }
 
-    void setBaud(const QString &text) { dialog->m_baudCombo->setEditText(text); }
-    void setDelay(const QString &text) { dialog->itemAs<QLineEdit>(1047)->setText(text); }
-    void setMode2(bool on) { dialog->itemAs<QCheckBox>(1057)->setChecked(on); }
+    void setBaud(const QString &text) { dialog->itemAs<QComboBox>(ctl::Baud)->setEditText(text); }
+    void setDelay(const QString &text) { dialog->itemAs<QLineEdit>(ctl::Delay)->setText(text); }
+    void setMode2(bool on) { dialog->itemAs<QCheckBox>(ctl::Mode)->setChecked(on); }
     void click(int id) { dialog->itemAs<QAbstractButton>(id)->click(); }
     QString path(const QString &name) const { return dir.filePath(name); }
 
     // Sends the file through "Send".
     void send(const QString &file) {
-        dialog->itemAs<QLineEdit>(1012)->setText(file);
-        click(1013);
+        dialog->itemAs<QLineEdit>(ctl::SendFile)->setText(file);
+        click(ctl::Send);
     }
     QString sendFile(const QByteArray &bytes, const QString &name = "send.bin") {
         testsupport::writeFile(path(name), bytes);
         return path(name);
     }
 
-    bool sending() const { return dialog->item(1014)->isEnabled(); }
+    bool sending() const { return dialog->item(ctl::Abort)->isEnabled(); }
     bool idle() const {
-        return !sending() && dialog->item(1013)->isEnabled() && dialog->item(1011)->isEnabled() &&
-               dialog->item(1008)->isEnabled() && !dialog->m_progress->isVisible();
+        return !sending() && dialog->item(ctl::Send)->isEnabled() &&
+               dialog->item(ctl::Open)->isEnabled() && dialog->item(ctl::Start)->isEnabled() &&
+               !dialog->itemAs<QProgressBar>(ctl::Progress)->isVisible();
     }
     bool waitIdle(int timeoutMs = 30000) {
         return testsupport::waitUntil([this] { return idle(); }, timeoutMs);
     }
-    QString inputBuffer() const { return dialog->itemAs<QPlainTextEdit>(1054)->toPlainText(); }
+    QString inputBuffer() const {
+        return dialog->itemAs<QPlainTextEdit>(ctl::InputBuffer)->toPlainText();
+    }
 
     QTemporaryDir dir;
     testsupport::Pty pty;

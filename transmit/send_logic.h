@@ -23,14 +23,14 @@ struct ChunkResult {
     qint64 taken = 0;
 };
 
-// The wait after each byte for a per-byte delay in milliseconds; 0 and below wait nothing.
-// Taken in 64 bits, so no delay overflows.
-std::int64_t delayMicroseconds(int delayMs);
+// The wait after each byte for a per-byte delay in milliseconds (fractions too); 0, negative
+// values and NaN wait nothing, and no delay overflows.
+std::int64_t delayNanoseconds(double delayMs);
 
 // Busy-waits on the monotonic clock without sleeping or yielding, so that delays far below
 // the scheduler's tick are kept. Returns early once `running` drops, so that an Abort never
-// waits for a long delay. Nothing happens for us <= 0.
-void WaitMicroseconds(std::int64_t us, const std::atomic<bool> &running);
+// waits for a long delay. Nothing happens for ns <= 0.
+void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running);
 
 // The progress bar takes int; a file beyond that range is shown in units of `divisor` bytes.
 class ProgressScale {

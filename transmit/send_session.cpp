@@ -1,72 +1,233 @@
-// The handlers of the "Output" group: choosing the send file, starting a send, and Abort,
-// which is also the end of every send.
-#include "app/terminal_dialog.h"
-#include "hexedit/hex_list_box.h"
+#include "transmit/send_session.h"
+
 #include "platform/files.h"
-#include "platform/ui.h"
-#include "serial/serial_port.h"
-#include "transmit/send_logic.h"
+#include "serial/baud.h"
 
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QProgressBar>
+#include <chrono>
 
-void TerminalDialog::OnOpenSendFile() {
-    CloseCellEdit();
-    const auto chosen =
-        platform::chooseOpenFile(this, QStringLiteral("Select file for transmission"));
-    if (!chosen)
-        return;
-    m_sendFileName = *chosen;
-    itemAs<QLineEdit>(1012)->setText(m_sendFileName);
-    if (m_editorOpen && m_pfnStop && m_pfnStart && m_pfnFinish) {
-        m_pfnStop();
-        m_pfnStart(m_hexList, m_sendFileName);
-        m_pfnFinish();
-    }
+using transmit::ChunkResult;
+using transmit::SendEnd;
+using transmit::WriteEnd;
+
+namespace {
+
+// Pause of a mode-1 worker whose last write has not gone out in full.
+constexpr auto kPendingPause = std::chrono::milliseconds(25);
+// The reply monitor takes what the port holds this often, up to one chunk at a time.
+constexpr auto kMonitorPeriod = std::chrono::milliseconds(20);
+constexpr int kMonitorChunk = 4096;
+
+} // namespace
+
+SendSession::SendSession(QObject *parent) : QObject(parent), m_worker(this) {}
+
+SendSession::~SendSession() {
+    stop();
 }
 
-void TerminalDialog::OnSend() {
-    // The previous worker may still be in its last write or delay, holding the port, the file
-    // and the flags; a new send begins only when it has ended.
-    StopAndJoinWorker();
+QString SendSession::openFile(const QString &path) {
+    stop();
+    m_path = path;
+    if (!platform::openWithoutBlocking(m_file, path, QIODevice::ReadOnly))
+        return QStringLiteral("Could not open file ") + path;
+    return {};
+}
+
+void SendSession::closeFile() {
+    if (!busy())
+        m_file.close();
+}
+
+qint64 SendSession::fileSize() const {
+    return m_file.size();
+}
+
+bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
+                        const transmit::SendOptions &options) {
+    stop();
+    m_port = std::move(port);
+    m_options = options;
+    m_delayMs = options.delayMs;
+    m_mode2 = options.mode2;
     m_writePending = false;
-    CloseCellEdit();
-    // A delay that is not an integer has been reported and has the focus: nothing is sent with
-    // values the window no longer shows.
-    if (!UpdateData(true) || m_baudRate.isEmpty())
-        return;
-    m_transferPath = m_sendFileName;
-    // A FIFO without a writer would block the window in the open: it is refused.
-    if (!platform::openWithoutBlocking(m_captureFile, m_sendFileName, QIODevice::ReadOnly)) {
-        platform::messageBox(this, QStringLiteral("Could not open file ") + m_sendFileName);
-        return;
-    }
-    if (!OpenSerialPort(PortProfile::Send)) {
-        m_captureFile.close();
-        return;
-    }
-    SetControlState(ControlState::Sending);
+    m_progress = std::make_shared<transmit::ProgressMailbox>();
     m_running = true;
-    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
-    m_progress->setRange(0, transmit::ProgressScale(m_captureFile.size()).maximum());
-    m_progress->setValue(0);
-    if (!StartWorker(&TerminalDialog::SendWorker)) {
+    if (!m_worker.start([this](std::uint64_t generation) { SendWorker(generation); })) {
         m_running = false;
-        m_captureFile.close();
-        SetControlState(ControlState::Idle);
+        m_file.close();
+        return false;
     }
+    return true;
 }
 
-// The Abort button, and the end of every send (queued to this thread by the worker). The port
-// stays open; the next opening closes it.
-void TerminalDialog::OnAbort() {
+QString SendSession::start(const QString &path, const transmit::SendOptions &options,
+                           bool *rs485Refused) {
+    if (QString error = openFile(path); !error.isEmpty())
+        return error;
+    serial::OpenedPort opened = serial::openPort(options.port);
+    if (!opened) {
+        closeFile();
+        return opened.error;
+    }
+    if (rs485Refused)
+        *rs485Refused = opened.rs485Refused;
+    transmit::SendOptions withPort = options;
+    withPort.writeMultiplier = opened.writeMultiplier;
+    if (!start(std::move(opened.port), withPort))
+        return QStringLiteral("Could not start the send");
+    return {};
+}
+
+void SendSession::setDelay(double delayMs) {
+    m_delayMs = delayMs;
+}
+
+void SendSession::setMode2(bool mode2) {
+    m_mode2 = mode2;
+}
+
+void SendSession::abort() {
     m_running = false;
-    // The device sees the end at once, not only when the worker has left its current write.
-    if (m_hPort)
-        m_hPort->setDtr(false);
-    CloseCellEdit();
     m_stopMonitor = true;
-    itemAs<QPlainTextEdit>(1054)->clear();
-    SetControlState(ControlState::Idle);
+    // The device sees the end at once, not only when the worker has left its current write.
+    if (busy() && m_port)
+        m_port->setDtr(false);
+}
+
+void SendSession::stop() {
+    abort();
+    // The worker never waits for this thread and looks at the flags at least every 50 ms.
+    m_worker.join();
+}
+
+std::unique_ptr<serial::SerialPort> SendSession::takePort() {
+    stop();
+    return std::move(m_port);
+}
+
+void SendSession::reportProgress(std::uint64_t generation, qint64 sent) {
+    // Each send has a mailbox of its own: an update of an earlier send that was dropped
+    // unshown must not hold back this one's.
+    const std::shared_ptr<transmit::ProgressMailbox> mailbox = m_progress;
+    mailbox->report(sent, m_file.size(), [&] {
+        m_worker.post(generation, [this, mailbox] {
+            const auto [done, length] = mailbox->take();
+            emit progress(done, length);
+        });
+    });
+}
+
+// The send loop: chunks of the file, whole or byte by byte, until the end of the file, a
+// failure or the run flag drops.
+SendSession::Outcome SendSession::sendChunks(std::uint64_t generation) {
+    char buffer[transmit::kChunkSize];
+    qint64 total = 0;
+    while (m_running) {
+        if (!m_mode2 && m_writePending) {
+            std::this_thread::sleep_for(kPendingPause);
+            continue;
+        }
+        const qint64 n = m_file.read(buffer, sizeof buffer);
+        if (n <= 0)
+            return {n == 0 ? SendEnd::Done : SendEnd::ReadFailed, total};
+        const auto count = static_cast<std::uint32_t>(n);
+        const ChunkResult written =
+            m_delayMs.load() == transmit::kWholeChunks
+                ? (m_mode2 ? WriteOnce(buffer, count) : WriteFully(buffer, count))
+                : SendChunkDelayed(buffer, count);
+        if (written.end != WriteEnd::Written) {
+            // What really went out, also of a chunk cut short.
+            total += written.taken;
+            reportProgress(generation, total);
+            return {written.end == WriteEnd::Failed ? SendEnd::WriteFailed : SendEnd::Aborted,
+                    total};
+        }
+        total += n;
+        reportProgress(generation, total);
+    }
+    return {SendEnd::Aborted, total};
+}
+
+void SendSession::SendWorker(std::uint64_t generation) {
+    m_port->setDtr(true);
+    const Outcome outcome = sendChunks(generation);
+    const transmit::SendResult result{outcome.end, outcome.sent, m_file.size(), m_path,
+                                      m_options.port.portName};
+    m_file.close();
+    if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running) {
+        m_stopMonitor = false;
+        ReplyMonitor(generation);
+    }
+    m_port->setDtr(false);
+    m_running = false;
+    m_worker.post(generation, [this, result] { emit finished(result); });
+}
+
+// After an editor send: every 20 ms what the port has queued goes to the owner, until Abort.
+void SendSession::ReplyMonitor(std::uint64_t generation) {
+    m_monitoring = true;
+    m_worker.post(generation, [this] { emit monitoringStarted(); });
+    char buffer[kMonitorChunk];
+    while (m_running && !m_stopMonitor) {
+        std::this_thread::sleep_for(kMonitorPeriod);
+        const qint64 n = m_port->read(buffer, sizeof buffer);
+        if (n > 0) {
+            QByteArray bytes(buffer, n);
+            m_worker.post(generation, [this, bytes] { emit replyReceived(bytes); });
+        }
+    }
+    m_monitoring = false;
+}
+
+// Mode 1: the bytes a write time-out left over are offered again until all are out or the
+// session stops.
+ChunkResult SendSession::WriteFully(const char *data, std::uint32_t count) {
+    m_writePending = true;
+    qint64 done = 0;
+    while (m_running) {
+        const qint64 left = count - done;
+        const serial::WriteResult result = m_port->write(
+            data + done, left, serial::writeTimeout(m_options.writeMultiplier, left), m_running);
+        done += result.taken;
+        if (result.status == serial::WriteStatus::Complete || done == count) {
+            m_writePending = false;
+            return {WriteEnd::Written, count};
+        }
+        if (result.status == serial::WriteStatus::Failed)
+            return {WriteEnd::Failed, done};
+        if (result.status != serial::WriteStatus::DeadlinePassed)
+            break;
+    }
+    return {WriteEnd::Stopped, done};
+}
+
+// Mode 2: one write; what its time-out left over is dropped, but a port that refuses the
+// write ends the send.
+ChunkResult SendSession::WriteOnce(const char *data, std::uint32_t count) {
+    if (!m_running)
+        return {WriteEnd::Stopped, 0};
+    const serial::WriteResult result = m_port->write(
+        data, count, serial::writeTimeout(m_options.writeMultiplier, count), m_running);
+    switch (result.status) {
+    case serial::WriteStatus::Complete:
+    case serial::WriteStatus::DeadlinePassed:
+        return {WriteEnd::Written, count};
+    case serial::WriteStatus::Failed:
+        return {WriteEnd::Failed, result.taken};
+    case serial::WriteStatus::Stopped:
+        break;
+    }
+    return {WriteEnd::Stopped, result.taken};
+}
+
+// Each byte's write is complete (the output queue empty) before its pause starts, so the
+// pause is the gap the device sees between bytes.
+ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const ChunkResult byte = m_mode2 ? WriteOnce(data + i, 1) : WriteFully(data + i, 1);
+        if (byte.end != WriteEnd::Written)
+            return {byte.end, qint64(i) + byte.taken};
+        transmit::WaitNanoseconds(transmit::delayNanoseconds(m_delayMs), m_running);
+    }
+    return {WriteEnd::Written, count};
 }

@@ -1,4 +1,4 @@
-#include "app/animation_control.h"
+#include "platform/animation_control.h"
 
 AnimationControl::AnimationControl(QWidget *parent) : QLabel(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -19,7 +19,9 @@ void AnimationControl::play() {
     m_timer.start();
 }
 
-void AnimationControl::stop() { m_timer.stop(); }
+void AnimationControl::stop() {
+    m_timer.stop();
+}
 
 void AnimationControl::showFrame(int index) {
     m_frame = index;

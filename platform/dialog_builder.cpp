@@ -1,6 +1,6 @@
-#include "app/dialog_builder.h"
+#include "platform/dialog_builder.h"
 
-#include "app/animation_control.h"
+#include "platform/animation_control.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -144,7 +144,7 @@ QSize DialogBuilder::dialogSize() const {
     return toPixels(0, 0, m_template.width, m_template.height).size();
 }
 
-QWidget *DialogBuilder::createControl(const ControlTemplate &c, QWidget *parent,
+QWidget *DialogBuilder::createControl(const ControlTemplate &c, QWidget *dialog, QWidget *parent,
                                       const Factory &custom) const {
     QWidget *w = c.kind == ControlKind::ListBox && custom ? custom(c, parent)
                                                           : makeStandardControl(c, parent);
@@ -152,7 +152,8 @@ QWidget *DialogBuilder::createControl(const ControlTemplate &c, QWidget *parent,
         return nullptr;
     // A combo box's template height is that of its drop-down list; the box itself is one line.
     const int height = c.kind == ControlKind::ComboBox ? 13 : c.height;
-    w->setGeometry(toPixels(c.x, c.y, c.width, height));
+    const QPoint origin = parent == dialog ? QPoint() : parent->mapTo(dialog, QPoint());
+    w->setGeometry(toPixels(c.x, c.y, c.width, height).translated(-origin));
     if (c.kind == ControlKind::Label || c.kind == ControlKind::CheckBox)
         fitCaption(w);
     w->setAccessibleName(QString::fromLatin1(c.accessibleName));
@@ -163,13 +164,15 @@ QWidget *DialogBuilder::createControl(const ControlTemplate &c, QWidget *parent,
     return w;
 }
 
-QHash<int, QWidget *> DialogBuilder::build(QWidget *dialog, const Factory &custom) const {
+QHash<int, QWidget *> DialogBuilder::build(QWidget *dialog, const Factory &custom,
+                                           const Container &container) const {
     dialog->setFont(m_font);
     dialog->setWindowTitle(QString::fromLatin1(m_template.caption));
     QHash<int, QWidget *> table;
     QList<std::pair<QLabel *, int>> buddies;
     for (const ControlTemplate &c : m_template.controls) {
-        QWidget *w = createControl(c, dialog, custom);
+        QWidget *parent = container ? container(c) : nullptr;
+        QWidget *w = createControl(c, dialog, parent ? parent : dialog, custom);
         if (w && c.id != -1)
             table.insert(c.id, w);
         if (auto *label = qobject_cast<QLabel *>(w); label && c.buddyId != 0)

@@ -1,17 +1,17 @@
 #pragma once
 
 #include <QLabel>
+#include <QPixmap>
 #include <QTimer>
 #include <QVector>
-#include <QPixmap>
 
 // The transfer animation: eight frames of 16 x 20 pixels, 200 ms each, played endlessly.
 class AnimationControl : public QLabel {
     Q_OBJECT
 public:
     explicit AnimationControl(QWidget *parent = nullptr);
-    void open();  // loads the frames
-    void play();  // from the first frame, repeated without end
+    void open(); // loads the frames
+    void play(); // from the first frame, repeated without end
     void stop();
     bool isPlaying() const { return m_timer.isActive(); }
     int frame() const { return m_frame; }

@@ -17,6 +17,9 @@ class DialogBuilder {
 public:
     // Makes the widget for kinds the builder does not know itself (the hex list).
     using Factory = std::function<QWidget *(const res::ControlTemplate &, QWidget *parent)>;
+    // The widget a control goes into, when not the dialog itself: a child of the dialog that
+    // is already in place (the editor pane). The control keeps its place in the dialog.
+    using Container = std::function<QWidget *(const res::ControlTemplate &)>;
 
     explicit DialogBuilder(const res::DialogTemplate &dialogTemplate);
 
@@ -25,10 +28,11 @@ public:
     QSize dialogSize() const;
 
     // Creates all controls on `dialog` and sizes it; returns the id -> widget table.
-    QHash<int, QWidget *> build(QWidget *dialog, const Factory &custom = {}) const;
+    QHash<int, QWidget *> build(QWidget *dialog, const Factory &custom = {},
+                                const Container &container = {}) const;
 
 private:
-    QWidget *createControl(const res::ControlTemplate &c, QWidget *parent,
+    QWidget *createControl(const res::ControlTemplate &c, QWidget *dialog, QWidget *parent,
                            const Factory &custom) const;
 
     const res::DialogTemplate &m_template;

@@ -1,0 +1,92 @@
+// Opening the port for a transfer, the hand-switched RTS line and the port scan.
+#include "app/terminal_dialog.h"
+
+#include "platform/ui.h"
+#include "res/control_ids.h"
+#include "serial/baud.h"
+#include "serial/port_names.h"
+#include "serial/serial_port.h"
+
+#include <QComboBox>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Gives the driver time to release a port that was just closed.
+constexpr std::chrono::milliseconds kReleasePause(50);
+constexpr int kScanPauseMs = 1000;
+
+} // namespace
+
+serial::PortConfig TerminalDialog::portConfig(serial::PortProfile profile) const {
+    // The line settings come from the controls themselves, which right after the data
+    // exchange hold the members' values.
+    const auto index = [this](int id) { return itemAs<QComboBox>(id)->currentIndex(); };
+    serial::PortConfig config;
+    config.portName = m_portName;
+    config.line = {serial::baudFromText(m_baudRate), index(ctl::DataBits), index(ctl::StopBits),
+                   index(ctl::Parity), index(ctl::Flow)};
+    config.rs485 = m_rs485;
+    config.profile = profile;
+    return config;
+}
+
+std::unique_ptr<serial::SerialPort> TerminalDialog::OpenSerialPort(serial::PortProfile profile) {
+    m_hPort.reset();
+    std::this_thread::sleep_for(kReleasePause);
+    serial::OpenedPort opened = serial::openPort(portConfig(profile));
+    if (!opened) {
+        platform::messageBox(this, opened.error);
+        return nullptr;
+    }
+    if (profile == serial::PortProfile::Send)
+        m_writeMultiplier = opened.writeMultiplier;
+    // The transfer goes on without RS485.
+    if (opened.rs485Refused)
+        platform::messageBox(this, QStringLiteral("Unable to pass data into driver"),
+                             QStringLiteral("Kalvosan"), platform::MessageIcon::None);
+    return std::move(opened.port);
+}
+
+void TerminalDialog::reclaimPort() {
+    // Only one of the sessions can hold a port: the other's was closed when this one opened.
+    if (auto port = m_capture.takePort())
+        m_hPort = std::move(port);
+    if (auto port = m_send.takePort())
+        m_hPort = std::move(port);
+}
+
+// Where the driver controls RTS itself (hardware flow), or with no port, these fail silently.
+void TerminalDialog::OnRtsOff() {
+    if (m_hPort)
+        m_hPort->setRts(false);
+}
+
+void TerminalDialog::OnRtsOn() {
+    if (m_hPort)
+        m_hPort->setRts(true);
+}
+
+void TerminalDialog::OnScan() {
+    // Shared with the timer's call, so that the cursor stays until the probing is over, or
+    // until the window goes, whichever comes first.
+    auto cursor = std::make_shared<platform::WaitCursor>();
+    // Right after Stop or Abort the old worker may still be in its last read or write.
+    StopAndJoinWorker();
+    m_hPort.reset();
+    item(ctl::Scan)->setEnabled(false);
+    // The pause lets the driver release the port; the window stays responsive meanwhile.
+    QTimer::singleShot(kScanPauseMs, this, [this, cursor] {
+        auto *combo = itemAs<QComboBox>(ctl::Port);
+        combo->clear();
+        combo->addItems(serial::openablePorts());
+        combo->setCurrentIndex(-1);
+        combo->setEditText(QString());
+        // A transfer started during the pause keeps "Scan" disabled until it ends.
+        item(ctl::Scan)->setEnabled(item(ctl::Start)->isEnabled());
+    });
+}

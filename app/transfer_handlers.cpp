@@ -1,0 +1,229 @@
+// The window's transfers: "Start" and "Stop" of the "Input" group, "Open", "Send" and "Abort"
+// of the "Output" group, the editor's "S&end", and what the sessions report back.
+#include "app/terminal_dialog.h"
+
+#include "capture/capture_naming.h"
+#include "hexedit/editor_pane.h"
+#include "hexedit/hex_list_box.h"
+#include "hexedit/line_bytes.h"
+#include "loader/hexline.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "res/control_ids.h"
+#include "serial/serial_port.h"
+#include "transmit/send_logic.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTextCursor>
+
+#include <optional>
+
+namespace {
+
+QString receivedTitle(qint64 count) {
+    return QStringLiteral("Kalvosan - Bytes received: %1").arg(count);
+}
+
+// Adds text at the end of the reply display without touching what it already shows.
+void appendReply(QPlainTextEdit *display, const QString &text) {
+    QTextCursor cursor(display->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+}
+
+} // namespace
+
+void TerminalDialog::connectSessions() {
+    connect(&m_capture, &CaptureSession::progress, this,
+            [this](qint64 count) { setWindowTitle(receivedTitle(count)); });
+    connect(&m_capture, &CaptureSession::writeFailed, this, &TerminalDialog::onCaptureWriteFailed);
+    connect(&m_send, &SendSession::progress, this, [this](qint64 sent, qint64 length) {
+        setWindowTitle(transmit::sendTitle(sent, length));
+        itemAs<QProgressBar>(ctl::Progress)
+            ->setValue(transmit::ProgressScale(length).position(sent));
+    });
+    connect(&m_send, &SendSession::monitoringStarted, this, [this] { m_replyText.clear(); });
+    connect(&m_send, &SendSession::replyReceived, this, &TerminalDialog::onReply);
+    connect(&m_send, &SendSession::finished, this, &TerminalDialog::onSendFinished);
+}
+
+// --- capture ------------------------------------------------------------------------------
+
+void TerminalDialog::OnStartCapture() {
+    CloseCellEdit();
+    StopAndJoinWorker();
+    // A field that fails validation has been reported: nothing is opened with values the
+    // window no longer shows.
+    if (!UpdateData(true) || m_baudRate.isEmpty())
+        return;
+    const QString path = capturePath(m_dropDirectory, m_captureFileName);
+    const QByteArray header = captureHeader(m_captureFileName);
+    if (const QString error = m_capture.openFile(path, header); !error.isEmpty()) {
+        platform::messageBox(this, error);
+        return;
+    }
+    std::unique_ptr<serial::SerialPort> port = OpenSerialPort(serial::PortProfile::Capture);
+    if (!port) {
+        m_capture.closeFile();
+        return;
+    }
+    SetControlState(ControlState::Capturing);
+    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    if (m_editorOpen)
+        m_pane->followFile(path);
+    const CaptureOptions options{portConfig(serial::PortProfile::Capture), path, header};
+    if (!m_capture.start(std::move(port), options)) {
+        reclaimPort();
+        SetControlState(ControlState::Idle);
+    }
+}
+
+void TerminalDialog::OnStopCapture() {
+    CloseCellEdit();
+    // The worker ends within one pace plus its final read. Waiting for it here means the file
+    // is complete before the pane's Finish reads its end and before the controls come back.
+    m_capture.stop();
+    reclaimPort();
+    if (m_editorOpen)
+        m_pane->finishLoad();
+    SetControlState(ControlState::Idle);
+    AdvanceCaptureFileName();
+}
+
+// A write to the capture file failed: the capture ends as "Stop" would end it, keeping what
+// was written, and the user learns why.
+void TerminalDialog::onCaptureWriteFailed(const QString &path) {
+    if (item(ctl::Stop)->isEnabled())
+        OnStopCapture();
+    platform::messageBox(this, QStringLiteral("Could not write file ") + path);
+}
+
+void TerminalDialog::AdvanceCaptureFileName() {
+    UpdateData(true);
+    const QString next = advanceCaptureFileName(m_captureFileName);
+    if (next == m_captureFileName)
+        return;
+    m_captureFileName = next;
+    UpdateData(false);
+}
+
+// --- send ---------------------------------------------------------------------------------
+
+void TerminalDialog::OnOpenSendFile() {
+    CloseCellEdit();
+    const auto chosen =
+        platform::chooseOpenFile(this, QStringLiteral("Select file for transmission"));
+    if (!chosen)
+        return;
+    m_sendFileName = *chosen;
+    itemAs<QLineEdit>(ctl::SendFile)->setText(m_sendFileName);
+    if (m_editorOpen)
+        m_pane->loadFile(m_sendFileName);
+}
+
+void TerminalDialog::OnSend() {
+    // The previous worker may still be in its last write or delay, holding the port and the
+    // file; a new send begins only when it has ended.
+    StopAndJoinWorker();
+    CloseCellEdit();
+    // A delay that is not an integer has been reported and has the focus: nothing is sent with
+    // values the window no longer shows.
+    if (!UpdateData(true) || m_baudRate.isEmpty())
+        return;
+    if (const QString error = m_send.openFile(m_sendFileName); !error.isEmpty()) {
+        platform::messageBox(this, error);
+        return;
+    }
+    std::unique_ptr<serial::SerialPort> port = OpenSerialPort(serial::PortProfile::Send);
+    if (!port) {
+        m_send.closeFile();
+        return;
+    }
+    SetControlState(ControlState::Sending);
+    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    auto *progress = itemAs<QProgressBar>(ctl::Progress);
+    progress->setRange(0, transmit::ProgressScale(m_send.fileSize()).maximum());
+    progress->setValue(0);
+    transmit::SendOptions options;
+    options.port = portConfig(serial::PortProfile::Send);
+    options.writeMultiplier = m_writeMultiplier;
+    options.delayMs = m_sendDelay;
+    options.mode2 = m_mode2;
+    options.replyMonitor = m_replyMonitor;
+    if (!m_send.start(std::move(port), options)) {
+        reclaimPort();
+        SetControlState(ControlState::Idle);
+    }
+}
+
+// The Abort button, and the end of every send. The port stays open; the next opening closes
+// it.
+void TerminalDialog::OnAbort() {
+    m_send.abort();
+    m_replyMonitor = false;
+    CloseCellEdit();
+    itemAs<QPlainTextEdit>(ctl::InputBuffer)->clear();
+    SetControlState(ControlState::Idle);
+}
+
+void TerminalDialog::onSendFinished(const transmit::SendResult &result) {
+    // The worker posted this last of all; it is gone in a moment.
+    reclaimPort();
+    OnAbort();
+    // The port combo box is disabled while a send runs: the name is the one on screen.
+    if (result.end == transmit::SendEnd::ReadFailed)
+        platform::messageBox(this, QStringLiteral("Could not read file ") + result.path);
+    else if (result.end == transmit::SendEnd::WriteFailed)
+        platform::messageBox(this, QStringLiteral("Could not write port ") + result.portName);
+}
+
+void TerminalDialog::onReply(const QByteArray &bytes) {
+    const QString text = m_replyText.append(
+        reinterpret_cast<const std::uint8_t *>(bytes.constData()), int(bytes.size()));
+    appendReply(itemAs<QPlainTextEdit>(ctl::InputBuffer), text);
+}
+
+// "S&end" of the editor pane: the editor's bytes go out through the ordinary send, and the
+// session then stays open showing the device's reply until "Abort".
+void TerminalDialog::OnEditorSend() {
+    if (hexList()->count() == 0)
+        return;
+    // A monitor still ending would clear the flag of this send.
+    StopAndJoinWorker();
+    // Checked before temp.bin is written and named in the send file edit.
+    if (!UpdateData(true))
+        return;
+    m_replyMonitor = true;
+    const std::optional<QByteArray> bytes = [&] {
+        const platform::WaitCursor wait;
+        return collectRange(hexList()->lineTexts(), 0, hexline::kRangeLimit);
+    }();
+    if (!bytes) {
+        m_replyMonitor = false;
+        platform::messageBox(this, QStringLiteral("Insufficient Memory.."));
+        return;
+    }
+    const platform::WaitCursor waitCursor;
+    const QString path = transmit::tempFilePath(m_startDir);
+    if (platform::writeFreshFile(path, bytes->constData(), bytes->size())) {
+        itemAs<QLineEdit>(ctl::SendFile)->setText(path);
+        OnSend();
+    }
+    // No worker started: the next send, a plain file send too, must not end in monitoring.
+    if (!transferRunning())
+        m_replyMonitor = false;
+}
+
+// "...": the folder chooser with the current drop directory preselected.
+void TerminalDialog::OnBrowseDropDirectory() {
+    UpdateData(true);
+    auto *edit = itemAs<QLineEdit>(ctl::DropDirectory);
+    QString current = edit->text();
+    if (const auto chosen =
+            platform::chooseDirectory(this, QStringLiteral("Select drop directory"), current))
+        current = *chosen;
+    if (!current.isEmpty())
+        edit->setText(current);
+}

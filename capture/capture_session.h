@@ -1,0 +1,85 @@
+// A capture: the port, the capture file and the receive worker that drains the port into the
+// file. The window and the command line each own one; it knows no widget.
+#pragma once
+
+#include "platform/session_worker.h"
+#include "serial/port_config.h"
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+struct CaptureOptions {
+    serial::PortConfig port; // the capture profile
+    QString path;            // the capture file
+    QByteArray header;       // written first (see captureHeader)
+    // The capture ends by itself after this many bytes; 0 for no limit.
+    qint64 byteLimit = 0;
+};
+
+class CaptureSession : public QObject {
+    Q_OBJECT
+public:
+    explicit CaptureSession(QObject *parent = nullptr);
+    // Stops and waits for the worker: a worker never outlives its session.
+    ~CaptureSession() override;
+
+    // Creates (or empties) the capture file and writes the header: empty, or the message
+    // ("Could not open file " / "Could not write file " + path). A FIFO is refused rather than
+    // left to block the caller until a reader comes.
+    QString openFile(const QString &path, const QByteArray &header);
+    void closeFile();
+
+    // Starts the receive worker on an open port, with the file opened by openFile. False, and
+    // no worker, when no thread could be had.
+    bool start(std::unique_ptr<serial::SerialPort> port, const CaptureOptions &options);
+    // The file, the port and the worker in one: empty, or the message. `rs485Refused` tells
+    // that the port is open but its driver refused RS485 ("Unable to pass data into driver").
+    QString start(const CaptureOptions &options, bool *rs485Refused = nullptr);
+
+    // Asks the worker to end after its final read; returns at once.
+    void requestStop();
+    // Ends the capture and waits for the worker (within one pace and a final read): the file
+    // is complete and closed when this returns.
+    void stop();
+
+    // A worker has been started and not yet waited for.
+    bool busy() const { return m_worker.busy(); }
+    // Drops what the last worker posted and the owner has not yet received: its transfer is
+    // over for the owner, who is about to begin another.
+    void discardPending() { m_worker.discardPending(); }
+    // Bytes written to the file in this capture, header not counted.
+    qint64 count() const { return m_count.load(); }
+    const QString &path() const { return m_path; }
+    // The port of the last capture, once its worker has ended: it stays open with DTR low
+    // until its owner closes it or opens the next one.
+    std::unique_ptr<serial::SerialPort> takePort();
+
+    // The read step: what the port has queued, up to the capacity, without waiting; 0 for
+    // nothing and for a read that failed (a hung-up device).
+    std::int64_t ReadAvailable(char *buffer, std::int64_t capacity);
+
+signals:
+    // The running count, at most every 50 ms, and always the last one.
+    void progress(qint64 count);
+    // A write to the capture file failed; the worker has ended and closed the file.
+    void writeFailed(const QString &path);
+    // The worker ended by itself: the byte limit was reached.
+    void limitReached(qint64 count);
+
+private:
+    friend class ReceiveLoop;
+    void ReceiveWorker(std::uint64_t generation);
+
+    QFile m_file;
+    QString m_path;
+    std::unique_ptr<serial::SerialPort> m_port;
+    CaptureOptions m_options;
+    std::atomic<bool> m_running{false};
+    std::atomic<qint64> m_count{0};
+    // Declared last: it is joined first, while everything the worker uses is still there.
+    platform::SessionWorker m_worker;
+};

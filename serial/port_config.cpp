@@ -1,0 +1,26 @@
+#include "serial/port_config.h"
+
+#include "serial/baud.h"
+
+namespace serial {
+
+OpenedPort openPort(const PortConfig &config) {
+    OpenedPort opened;
+    auto port = std::make_unique<SerialPort>();
+    if (!port->open(config.portName)) {
+        opened.error = QStringLiteral("Could not open port ") + config.portName;
+        return opened;
+    }
+    port->purge();
+    // A rate of 0 (text without leading digits) keeps the port's rate and gives a send no
+    // write time-out, instead of dividing by it.
+    if (config.profile == PortProfile::Send)
+        opened.writeMultiplier = writeTimeoutMultiplier(config.line.baud);
+    port->setDtr(true);
+    port->configure(config.line);
+    opened.rs485Refused = config.rs485 && !port->enableRs485();
+    opened.port = std::move(port);
+    return opened;
+}
+
+} // namespace serial

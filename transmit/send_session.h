@@ -1,0 +1,124 @@
+// A send: the port, the send file and the worker that writes the file to the port, whole
+// chunks or byte by byte with a busy-waited pause, followed by the reply monitor when asked.
+// The window and the command line each own one; it knows no widget.
+#pragma once
+
+#include "platform/session_worker.h"
+#include "serial/port_config.h"
+#include "transmit/send_logic.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace transmit {
+
+struct SendOptions {
+    serial::PortConfig port; // the send profile; its name goes into "Could not write port "
+    // Milliseconds a write may take per byte (0: none), from serial::openPort.
+    std::uint32_t writeMultiplier = 0;
+    // The pause after each byte in milliseconds; -1 (kWholeChunks) sends whole chunks, 0 and
+    // other negative values send byte by byte without a pause.
+    double delayMs = kWholeChunks;
+    bool mode2 = false;
+    // After the last byte the session stays, showing what the device answers, until aborted.
+    bool replyMonitor = false;
+};
+
+// How a send ended, and what went out.
+enum class SendEnd { Done, Aborted, ReadFailed, WriteFailed };
+struct SendResult {
+    SendEnd end = SendEnd::Done;
+    qint64 sent = 0;   // bytes that really went out (mode 2 counts a timed-out write as sent)
+    qint64 length = 0; // the send file's length at the end
+    QString path;
+    QString portName;
+};
+
+} // namespace transmit
+
+class SendSession : public QObject {
+    Q_OBJECT
+public:
+    explicit SendSession(QObject *parent = nullptr);
+    // Stops and waits for the worker: a worker never outlives its session.
+    ~SendSession() override;
+
+    // Opens the file to send: empty, or "Could not open file " + path. A FIFO is refused
+    // rather than left to block the caller until a writer comes.
+    QString openFile(const QString &path);
+    void closeFile();
+    qint64 fileSize() const;
+
+    // Starts the worker on an open port with the file opened by openFile. False, and no
+    // worker, when no thread could be had.
+    bool start(std::unique_ptr<serial::SerialPort> port, const transmit::SendOptions &options);
+    // The file, the port and the worker in one: empty, or the message.
+    QString start(const QString &path, const transmit::SendOptions &options,
+                  bool *rs485Refused = nullptr);
+
+    // The pause and the mode may change while the send runs; the worker reads them afresh for
+    // every chunk and every byte.
+    void setDelay(double delayMs);
+    void setMode2(bool mode2);
+
+    // Ends the send (or the reply monitor) at once: the device sees DTR drop now, the worker
+    // ends after its current write. Returns without waiting.
+    void abort();
+    // Aborts and waits for the worker.
+    void stop();
+
+    bool busy() const { return m_worker.busy(); }
+    // Drops what the last worker posted and the owner has not yet received: its transfer is
+    // over for the owner, who is about to begin another.
+    void discardPending() { m_worker.discardPending(); }
+    // The reply monitor runs: the bytes are out and the device's answer is being shown.
+    bool monitoring() const { return m_monitoring.load(); }
+    // The port of the last send, once its worker has ended (open, DTR low).
+    std::unique_ptr<serial::SerialPort> takePort();
+
+    // The writers and the per-byte sender (mode 1 offers what a time-out left over again,
+    // mode 2 drops it).
+    transmit::ChunkResult WriteFully(const char *data, std::uint32_t count);
+    transmit::ChunkResult WriteOnce(const char *data, std::uint32_t count);
+    transmit::ChunkResult SendChunkDelayed(const char *data, std::uint32_t count);
+
+signals:
+    // Bytes sent so far and the file's length; one update is queued at a time, and the last
+    // count always arrives.
+    void progress(qint64 sent, qint64 length);
+    // The last byte is out and the reply monitor has begun.
+    void monitoringStarted();
+    // Bytes the device sent while the reply monitor ran.
+    void replyReceived(const QByteArray &bytes);
+    // The worker has ended; the port may be taken back.
+    void finished(const transmit::SendResult &result);
+
+private:
+    struct Outcome {
+        transmit::SendEnd end = transmit::SendEnd::Done;
+        qint64 sent = 0;
+    };
+    void SendWorker(std::uint64_t generation);
+    Outcome sendChunks(std::uint64_t generation);
+    void ReplyMonitor(std::uint64_t generation);
+    void reportProgress(std::uint64_t generation, qint64 sent);
+
+    QFile m_file;
+    QString m_path;
+    std::unique_ptr<serial::SerialPort> m_port;
+    transmit::SendOptions m_options;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_writePending{false};
+    std::atomic<bool> m_stopMonitor{true};
+    std::atomic<bool> m_monitoring{false};
+    std::atomic<double> m_delayMs{transmit::kWholeChunks};
+    std::atomic<bool> m_mode2{false};
+    std::shared_ptr<transmit::ProgressMailbox> m_progress;
+    // Declared last: it is joined first, while everything the worker uses is still there.
+    platform::SessionWorker m_worker;
+};
