@@ -80,6 +80,7 @@ void restore(TerminalDialog &dialog) {
     }
     if (const auto mode2 = settings.mode2())
         dialog.m_mode2 = *mode2;
+    dialog.m_recordTimes = settings.flag(stored::ArrivalTimes).value_or(false);
     dialog.itemAs<QCheckBox>(ctl::Mode)->setChecked(dialog.m_mode2);
 }
 
@@ -93,6 +94,7 @@ void save(TerminalDialog &dialog) {
     }
     dialog.m_mode2 = dialog.itemAs<QCheckBox>(ctl::Mode)->isChecked();
     settings.setMode2(dialog.m_mode2);
+    settings.setFlag(stored::ArrivalTimes, dialog.m_recordTimes);
     settings.sync();
 }
 

@@ -286,6 +286,14 @@ void TerminalDialog::closeEvent(QCloseEvent *event) {
 void TerminalDialog::fillWindowMenu(QMenu &menu) {
     menu.addAction(QStringLiteral("&Credits"), this, &TerminalDialog::OnCredits);
     menu.addSeparator();
+    QAction *timing = menu.addAction(QStringLiteral("Last send &timing..."), this,
+                                     &TerminalDialog::OnLastSendTiming);
+    timing->setEnabled(m_lastTiming.has_value());
+    QAction *times = menu.addAction(QStringLiteral("Record &arrival times"));
+    times->setCheckable(true);
+    times->setChecked(m_recordTimes);
+    connect(times, &QAction::toggled, this, &TerminalDialog::OnRecordArrivalTimes);
+    menu.addSeparator();
     menu.addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu.addAction(QStringLiteral("Close"), this, &TerminalDialog::OnCancel);
 }
@@ -300,6 +308,16 @@ void TerminalDialog::contextMenuEvent(QContextMenuEvent *event) {
 void TerminalDialog::OnCredits() {
     AboutDialog about(this);
     platform::execDialog(&about);
+}
+
+void TerminalDialog::OnLastSendTiming() {
+    if (m_lastTiming)
+        platform::messageBox(this, transmit::timingReportText(*m_lastTiming),
+                             QStringLiteral("Kalvosan"), platform::MessageIcon::Information);
+}
+
+void TerminalDialog::OnRecordArrivalTimes(bool on) {
+    m_recordTimes = on;
 }
 
 void TerminalDialog::SetControlState(ControlState state) {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QLibrary;
 class QMenu;
@@ -60,6 +61,10 @@ public:
     void OnOK();
     void OnCancel();
     void OnCredits();
+    // "Last send &timing...": the report of the last send byte by byte.
+    void OnLastSendTiming();
+    // "Record &arrival times": switches the times file of the next captures on or off.
+    void OnRecordArrivalTimes(bool on);
     // The window menu of the dialog's background: "&Credits", a separator, Minimize, Close.
     void fillWindowMenu(QMenu &menu);
     // Capture
@@ -104,6 +109,7 @@ public:
     const QString &portName() const { return m_portName; }
     int sendDelay() const { return m_sendDelay; }
     const QString &sendFileName() const { return m_sendFileName; }
+    bool recordsArrivalTimes() const { return m_recordTimes; }
     // An editor send that is to end in the reply monitor, until its session ends.
     bool replyMonitor() const { return m_replyMonitor; }
     // The reply monitor runs.
@@ -170,6 +176,10 @@ private:
     std::unique_ptr<serial::SerialPort> m_hPort;
     bool m_editorOpen = false;
     bool m_replyMonitor = false;
+    // Captures also write "<capture>.times" (the background menu's "Record &arrival times").
+    bool m_recordTimes = false;
+    // The report of the last send byte by byte ("Last send &timing...").
+    std::optional<transmit::TimingReport> m_lastTiming;
     // Milliseconds a send may take per byte (0: no write time-out), from the send profile.
     std::uint32_t m_writeMultiplier = 0;
     int m_fullHeight = 0;

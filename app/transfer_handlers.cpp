@@ -39,6 +39,12 @@ void TerminalDialog::connectSessions() {
     connect(&m_capture, &CaptureSession::progress, this,
             [this](qint64 count) { setWindowTitle(receivedTitle(count)); });
     connect(&m_capture, &CaptureSession::writeFailed, this, &TerminalDialog::onCaptureWriteFailed);
+    connect(&m_capture, &CaptureSession::waiting, this, [this](const QString &port) {
+        setWindowTitle(QStringLiteral("Kalvosan - Waiting for ") + port + QStringLiteral("..."));
+    });
+    connect(&m_capture, &CaptureSession::reconnected, this, [this](qint64 count) {
+        setWindowTitle(count > 0 ? receivedTitle(count) : QStringLiteral("Kalvosan v1.2"));
+    });
     connect(&m_send, &SendSession::progress, this, [this](qint64 sent, qint64 length) {
         setWindowTitle(transmit::sendTitle(sent, length));
         itemAs<QProgressBar>(ctl::Progress)
@@ -60,7 +66,7 @@ void TerminalDialog::OnStartCapture() {
         return;
     const QString path = capturePath(m_dropDirectory, m_captureFileName);
     const QByteArray header = captureHeader(m_captureFileName);
-    if (const QString error = m_capture.openFile(path, header); !error.isEmpty()) {
+    if (const QString error = m_capture.openFile(path, header, m_recordTimes); !error.isEmpty()) {
         platform::messageBox(this, error);
         return;
     }
@@ -73,7 +79,8 @@ void TerminalDialog::OnStartCapture() {
     setWindowTitle(QStringLiteral("Kalvosan v1.2"));
     if (m_editorOpen)
         m_pane->followFile(path);
-    const CaptureOptions options{portConfig(serial::PortProfile::Capture), path, header};
+    CaptureOptions options{portConfig(serial::PortProfile::Capture), path, header};
+    options.arrivalTimes = m_recordTimes;
     if (!m_capture.start(std::move(port), options)) {
         reclaimPort();
         SetControlState(ControlState::Idle);
@@ -172,6 +179,8 @@ void TerminalDialog::onSendFinished(const transmit::SendResult &result) {
     // The worker posted this last of all; it is gone in a moment.
     reclaimPort();
     OnAbort();
+    if (result.timing.bytes > 0)
+        m_lastTiming = result.timing;
     // The port combo box is disabled while a send runs: the name is the one on screen.
     if (result.end == transmit::SendEnd::ReadFailed)
         platform::messageBox(this, QStringLiteral("Could not read file ") + result.path);

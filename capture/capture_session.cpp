@@ -1,5 +1,6 @@
 #include "capture/capture_session.h"
 
+#include "loader/arrival_times.h"
 #include "platform/files.h"
 
 #include <chrono>
@@ -16,6 +17,8 @@ constexpr std::chrono::milliseconds kPace(50);
 // One drain takes at most this much before the run flag is looked at again, so that a device
 // that never pauses cannot keep "Stop" waiting.
 constexpr std::int64_t kDrainBudget = 1 << 20;
+// How often a capture whose device went away tries to open the port again.
+constexpr std::chrono::milliseconds kReopenPeriod(500);
 
 } // namespace
 
@@ -34,21 +37,28 @@ public:
         return limit > 0 && m_count >= limit;
     }
 
-    // Waits up to one pace for input and writes all of it; false once a write failed.
-    bool step() {
+    enum class Step { Going, WriteFailed, HungUp };
+
+    // Waits up to one pace for input and writes all of it.
+    Step step() {
         const serial::Readiness ready = m_session.m_port->waitReadable(int(kPace.count()));
         if (ready == serial::Readiness::TimedOut) {
             report(false);
-            return true;
+            return Step::Going;
+        }
+        if (ready == serial::Readiness::HungUp) {
+            // Bytes that came before the hang-up are in; nothing more will come this way.
+            return drain() < 0 ? Step::WriteFailed : Step::HungUp;
         }
         const std::int64_t got = drain();
-        // A hung-up device is "readable" at once every time: keep the pace instead of spinning.
+        // A device may be "readable" with nothing to read: keep the pace instead of spinning.
         if (got == 0)
             std::this_thread::sleep_for(kPace);
-        return got >= 0;
+        return got < 0 ? Step::WriteFailed : Step::Going;
     }
 
-    // Writes what is queued now, up to the budget: the byte count, or -1 when a write failed.
+    // Writes what is queued now, up to the budget: the byte count, or -1 when a write failed
+    // (the session's m_failedPath names the file).
     std::int64_t drain() {
         std::int64_t drained = 0;
         while (drained < kDrainBudget && !limitReached()) {
@@ -59,10 +69,8 @@ public:
             const bool full = filled == kReceiveBufferSize;
             if (limit > 0)
                 filled = std::min<std::int64_t>(filled, limit - m_count);
-            if (m_session.m_file.write(m_buffer.data(), filled) != filled)
+            if (!write(filled))
                 return -1;
-            m_count += filled;
-            m_session.m_count = m_count;
             drained += filled;
             report(false);
             if (!full)
@@ -83,6 +91,17 @@ public:
     }
 
 private:
+    bool write(std::int64_t size) {
+        const qint64 offset = m_session.m_headerSize + m_count;
+        if (m_session.m_file.write(m_buffer.data(), size) != size) {
+            m_session.m_failedPath = m_session.m_path;
+            return false;
+        }
+        m_count += size;
+        m_session.m_count = m_count;
+        return m_session.recordArrival(offset);
+    }
+
     // Several reads into one buffer, so that a fast device costs one file write per buffer.
     std::int64_t gather() {
         std::int64_t filled = 0;
@@ -110,9 +129,11 @@ CaptureSession::~CaptureSession() {
     stop();
 }
 
-QString CaptureSession::openFile(const QString &path, const QByteArray &header) {
+QString CaptureSession::openFile(const QString &path, const QByteArray &header, bool arrivalTimes) {
     stop();
+    m_timesFile.close();
     m_path = path;
+    m_headerSize = header.size();
     // Unbuffered: every read reaches the file at once, for a live view of it and against a
     // crash.
     if (!platform::openWithoutBlocking(
@@ -122,12 +143,21 @@ QString CaptureSession::openFile(const QString &path, const QByteArray &header) 
         m_file.close();
         return QStringLiteral("Could not write file ") + path;
     }
+    const QString times = arrival::sidecarPath(path);
+    if (arrivalTimes && !platform::openWithoutBlocking(m_timesFile, times,
+                                                       QIODevice::WriteOnly | QIODevice::Truncate |
+                                                           QIODevice::Unbuffered)) {
+        m_file.close();
+        return QStringLiteral("Could not open file ") + times;
+    }
     return {};
 }
 
 void CaptureSession::closeFile() {
-    if (!busy())
+    if (!busy()) {
         m_file.close();
+        m_timesFile.close();
+    }
 }
 
 bool CaptureSession::start(std::unique_ptr<serial::SerialPort> port,
@@ -146,7 +176,8 @@ bool CaptureSession::start(std::unique_ptr<serial::SerialPort> port,
 }
 
 QString CaptureSession::start(const CaptureOptions &options, bool *rs485Refused) {
-    if (QString error = openFile(options.path, options.header); !error.isEmpty())
+    if (QString error = openFile(options.path, options.header, options.arrivalTimes);
+        !error.isEmpty())
         return error;
     serial::OpenedPort opened = serial::openPort(options.port);
     if (!opened) {
@@ -187,17 +218,59 @@ void CaptureSession::ReceiveWorker(std::uint64_t generation) {
     ReceiveLoop loop(*this, generation);
     loop.dropWaiting();
     bool written = true;
-    while (written && m_running.load() && !loop.limitReached())
-        written = loop.step();
+    while (written && m_running.load() && !loop.limitReached()) {
+        const ReceiveLoop::Step step = loop.step();
+        written = step != ReceiveLoop::Step::WriteFailed;
+        if (step == ReceiveLoop::Step::HungUp && !reconnect(generation))
+            break;
+    }
     // Bytes that came just before "Stop".
     if (written && !loop.limitReached())
         written = loop.drain() >= 0;
     loop.report(true);
     m_file.close();
-    m_port->setDtr(false);
-    const QString path = m_path;
+    m_timesFile.close();
+    if (m_port)
+        m_port->setDtr(false);
     if (!written)
-        m_worker.post(generation, [this, path] { emit writeFailed(path); });
+        m_worker.post(generation, [this, path = m_failedPath] { emit writeFailed(path); });
     else if (loop.limitReached())
         m_worker.post(generation, [this] { emit limitReached(m_count.load()); });
+}
+
+bool CaptureSession::recordArrival(qint64 offset, bool reconnected) {
+    if (!m_timesFile.isOpen())
+        return true;
+    const QByteArray line = arrival::line(offset, arrival::WallClock::now(), reconnected);
+    if (m_timesFile.write(line) == line.size())
+        return true;
+    m_failedPath =
+        m_timesFile.fileName().isEmpty() ? arrival::sidecarPath(m_path) : m_timesFile.fileName();
+    return false;
+}
+
+bool CaptureSession::reconnect(std::uint64_t generation) {
+    // The port goes at once (and its lock with it), so that the device can come back under
+    // the same name.
+    m_port.reset();
+    m_worker.post(generation, [this, name = m_options.port.portName] { emit waiting(name); });
+    while (m_running.load()) {
+        for (auto waited = std::chrono::milliseconds(0); waited < kReopenPeriod && m_running.load();
+             waited += kPace)
+            std::this_thread::sleep_for(kPace);
+        if (!m_running.load())
+            break;
+        serial::OpenedPort opened = serial::openPort(m_options.port);
+        if (!opened)
+            continue;
+        m_port = std::move(opened.port);
+        m_port->setDtr(true);
+        if (!recordArrival(m_headerSize + m_count, true)) {
+            m_running = false;
+            return false;
+        }
+        m_worker.post(generation, [this, count = m_count.load()] { emit reconnected(count); });
+        return true;
+    }
+    return false;
 }

@@ -18,6 +18,8 @@ struct CaptureOptions {
     QByteArray header;       // written first (see captureHeader)
     // The capture ends by itself after this many bytes; 0 for no limit.
     qint64 byteLimit = 0;
+    // Also writes the arrival time of every burst into "<path>.times" (loader/arrival_times.h).
+    bool arrivalTimes = false;
 };
 
 class CaptureSession : public QObject {
@@ -27,10 +29,11 @@ public:
     // Stops and waits for the worker: a worker never outlives its session.
     ~CaptureSession() override;
 
-    // Creates (or empties) the capture file and writes the header: empty, or the message
-    // ("Could not open file " / "Could not write file " + path). A FIFO is refused rather than
-    // left to block the caller until a reader comes.
-    QString openFile(const QString &path, const QByteArray &header);
+    // Creates (or empties) the capture file and writes the header, and with arrivalTimes the
+    // file of arrival times beside it: empty, or the message ("Could not open file " / "Could
+    // not write file " + path). A FIFO is refused rather than left to block the caller until a
+    // reader comes.
+    QString openFile(const QString &path, const QByteArray &header, bool arrivalTimes = false);
     void closeFile();
 
     // Starts the receive worker on an open port, with the file opened by openFile. False, and
@@ -69,13 +72,25 @@ signals:
     void writeFailed(const QString &path);
     // The worker ended by itself: the byte limit was reached.
     void limitReached(qint64 count);
+    // The device went away (hung up, unplugged); the capture keeps its file open and tries to
+    // open the port again every 500 ms, until it is back or the capture is stopped.
+    void waiting(const QString &portName);
+    // The port is open again; the capture goes on appending to the same file.
+    void reconnected(qint64 count);
 
 private:
     friend class ReceiveLoop;
     void ReceiveWorker(std::uint64_t generation);
+    // Waits for the device to come back after a hang-up; false when stopped meanwhile.
+    bool reconnect(std::uint64_t generation);
+    // A burst of `size` bytes has just been written at `offset`: its line in the times file.
+    bool recordArrival(qint64 offset, bool reconnected = false);
 
     QFile m_file;
     QString m_path;
+    QFile m_timesFile;    // open while arrival times are recorded
+    QString m_failedPath; // worker only: the file whose write failed
+    qint64 m_headerSize = 0;
     std::unique_ptr<serial::SerialPort> m_port;
     CaptureOptions m_options;
     std::atomic<bool> m_running{false};

@@ -2,6 +2,8 @@
 
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
+#include "loader/arrival_times.h"
+#include "loader/hexline.h"
 #include "res/control_ids.h"
 
 #include <QAbstractButton>
@@ -55,6 +57,7 @@ void EditorPane::setLoader(LoaderStartFn start, LoaderStopFn stop, LoaderFinishF
 }
 
 void EditorPane::followFile(const QString &path) {
+    m_shownFile = path;
     if (m_pfnStop && m_pfnStart) {
         m_pfnStop();
         m_pfnStart(m_hexList, path);
@@ -73,6 +76,16 @@ void EditorPane::loadFile(const QString &path) {
     }
 }
 
+QString EditorPane::arrivalToolTip(int line) const {
+    if (m_shownFile.isEmpty() || line < 0)
+        return {};
+    const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(m_shownFile));
+    const arrival::Burst *burst = arrival::burstAt(bursts, qint64(line) * hexline::kBytesPerLine);
+    if (burst == nullptr)
+        return {};
+    return QStringLiteral("Arrived ") + burst->time;
+}
+
 // "&New": one blank line, with the editor open on its first digit.
 void EditorPane::OnNew() {
     // After Stop returns, no line of the load that was running reaches the list any more.
@@ -80,6 +93,7 @@ void EditorPane::OnNew() {
         m_pfnStop();
     CloseCellEdit();
     m_hexList->clear();
+    m_shownFile.clear();
     if (!m_hexList->appendBlankLine())
         return;
     m_hexList->setCurrentLine(0);

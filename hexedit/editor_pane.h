@@ -37,6 +37,11 @@ public:
     // Shows a file whole: Stop, Start, Finish.
     void loadFile(const QString &path);
 
+    // The arrival time of the first byte of a line, from the times file beside the file the
+    // pane shows (a capture made with arrival times); empty when there is none. Read when
+    // asked, never kept per line.
+    QString arrivalToolTip(int line) const;
+
     // Where print.sh and printout.txt go: the directory the program was started from.
     void setStartDirectory(const QString &directory) { m_startDir = directory; }
     const QFont &lineFont() const { return m_font; }
@@ -69,6 +74,7 @@ private:
     QPointer<HexCellEdit> m_cellEdit;
     QFont m_font;
     QString m_startDir;
+    QString m_shownFile; // the file the loader last put into the list
     LoaderStartFn m_pfnStart = nullptr;
     LoaderStopFn m_pfnStop = nullptr;
     LoaderFinishFn m_pfnFinish = nullptr;

@@ -4,7 +4,9 @@
 #include "hexedit/line_bytes.h"
 #include "loader/hexline.h"
 
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QToolTip>
 
 HexListBox::HexListBox(EditorPane *pane, QWidget *parent) : QListWidget(parent), m_pane(pane) {
     setSortingEnabled(false);
@@ -75,6 +77,19 @@ bool HexListBox::appendBlankLine() {
     const int before = count();
     addItem(hexline::blankLine(before));
     return count() == before + 1;
+}
+
+bool HexListBox::viewportEvent(QEvent *event) {
+    if (event->type() != QEvent::ToolTip || m_pane == nullptr)
+        return QListWidget::viewportEvent(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString text = index.isValid() ? m_pane->arrivalToolTip(index.row()) : QString();
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, viewport());
+    return true;
 }
 
 void HexListBox::onCurrentRowChanged() {

@@ -30,6 +30,10 @@ public:
     // Appends a blank line labelled with the line count. False when the list refused it.
     bool appendBlankLine();
 
+protected:
+    // A line's tooltip: the arrival time of its first byte, for a capture with arrival times.
+    bool viewportEvent(QEvent *event) override;
+
 private:
     void onCurrentRowChanged();
     void closeCellEdit();

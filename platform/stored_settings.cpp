@@ -43,6 +43,13 @@ std::optional<bool> StoredSettings::mode2() const {
     return qFromLittleEndian<qint32>(mode.constData()) != 0;
 }
 
+std::optional<bool> StoredSettings::flag(const char *name) const {
+    const std::optional<QString> stored = text(name);
+    if (!stored)
+        return std::nullopt;
+    return *stored == QLatin1String("1");
+}
+
 bool StoredSettings::writable() const {
     return m_settings->isWritable();
 }
@@ -55,6 +62,10 @@ void StoredSettings::setMode2(bool mode2) {
     char mode[4];
     qToLittleEndian<qint32>(mode2 ? 1 : 0, mode);
     m_settings->setValue(key("mode"), QByteArray(mode, 4));
+}
+
+void StoredSettings::setFlag(const char *name, bool on) {
+    setText(name, on ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void StoredSettings::sync() {

@@ -24,6 +24,8 @@ inline constexpr const char *Delay = "delay";
 inline constexpr const char *CaptureFile = "file1";
 inline constexpr const char *SendFile = "file2";
 inline constexpr const char *DropDirectory = "dir";
+// "1" when captures also record the arrival times of what they receive.
+inline constexpr const char *ArrivalTimes = "times";
 } // namespace stored
 
 // A stored text longer than this is refused (this platform's path limit).
@@ -42,11 +44,14 @@ public:
     std::optional<QString> text(const char *name) const;
     // The send mode: true for mode 2; none when not stored as 4 bytes.
     std::optional<bool> mode2() const;
+    // A switch stored as "1" or "0"; none when not stored.
+    std::optional<bool> flag(const char *name) const;
 
     // A store that cannot be written is left alone, silently.
     bool writable() const;
     void setText(const char *name, const QString &value);
     void setMode2(bool mode2);
+    void setFlag(const char *name, bool on);
     void sync();
 
 private:

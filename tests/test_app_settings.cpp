@@ -29,13 +29,15 @@ protected:
     testsupport::MessageRecorder messages;
 };
 
-TEST_F(SettingsTest, FirstRunShowsDefaultsAndExitWritesAllElevenValues) {
+TEST_F(SettingsTest, FirstRunShowsDefaultsAndExitWritesEveryValue) {
     auto dialog = startedDialog();
     EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::Delay)->text(), "-1");
     dialog->OnCancel();
     QSettings s = store();
     s.beginGroup("Settings");
-    EXPECT_EQ(s.childKeys().size(), 11);
+    // The eleven of the window's controls, and whether captures record arrival times.
+    EXPECT_EQ(s.childKeys().size(), 12);
+    EXPECT_EQ(s.value("times").toString(), "0");
     EXPECT_EQ(s.value("port").toString(), "COM3");
     EXPECT_EQ(s.value("datab").toString(), "8");
     EXPECT_EQ(s.value("stopb").toString(), "1");
@@ -61,10 +63,12 @@ TEST_F(SettingsTest, EveryValueSurvivesARestart) {
         dialog->itemAs<QLineEdit>(ctl::DropDirectory)->setText("/tmp/drop dir");
         dialog->itemAs<QLineEdit>(ctl::SendFile)->setText("");
         dialog->itemAs<QCheckBox>(ctl::Mode)->setChecked(true);
+        dialog->OnRecordArrivalTimes(true);
         dialog->OnCancel();
     }
     EXPECT_EQ(store().value("Settings/mode").toByteArray(), QByteArray("\1\0\0\0", 4));
     auto dialog = startedDialog();
+    EXPECT_TRUE(dialog->recordsArrivalTimes());
     EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentText(), "COM31");
     EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::DataBits)->currentText(), "7");
     EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::StopBits)->currentText(), "1.5");

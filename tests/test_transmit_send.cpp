@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QThread>
 
 #include <atomic>
@@ -191,6 +192,37 @@ TEST_F(TransmitTest, AFifoAsTheSendFileIsRefusedWithoutBlocking) {
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not open file " + fifo);
     EXPECT_TRUE(idle());
+}
+
+// The background menu's "Last send timing..." shows what the last send byte by byte achieved.
+TEST_F(TransmitTest, ADelayedSendReportsItsTimingInTheWindowMenu) {
+    const auto timingAction = [this](QMenu &menu) {
+        dialog->fillWindowMenu(menu);
+        return menu.actions().at(2);
+    };
+    setDelay("1");
+    send(sendFile(patternBytes(40, 37)));
+    ASSERT_EQ(pty.read(40, 10000).size(), 40);
+    ASSERT_TRUE(waitIdle());
+    QMenu menu;
+    QAction *timing = timingAction(menu);
+    ASSERT_EQ(timing->text(), "Last send &timing...");
+    ASSERT_TRUE(timing->isEnabled());
+    timing->trigger();
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Information);
+    const QString report = messages.lastText();
+    EXPECT_TRUE(report.startsWith("Bytes sent: 40\nDelay asked for: 1.000 ms\n"))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(" of 39")) << report.toStdString();
+    // A send of whole chunks afterwards leaves the report of the last send byte by byte.
+    setDelay("-1");
+    send(sendFile("whole"));
+    ASSERT_EQ(pty.read(5, 10000), "whole");
+    ASSERT_TRUE(waitIdle());
+    QMenu again;
+    timingAction(again)->trigger();
+    EXPECT_EQ(messages.lastText(), report);
 }
 
 // Whether every byte of part stands in whole, in the same order (dropped bytes leave gaps).

@@ -4,12 +4,19 @@
 #include "serial/baud.h"
 
 #include <chrono>
+#include <cstring>
 
 using transmit::ChunkResult;
 using transmit::SendEnd;
 using transmit::WriteEnd;
 
 namespace {
+
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Pause of a mode-1 worker whose last write has not gone out in full.
 constexpr auto kPendingPause = std::chrono::milliseconds(25);
@@ -51,6 +58,8 @@ bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
     m_mode2 = options.mode2;
     m_writePending = false;
     m_progress = std::make_shared<transmit::ProgressMailbox>();
+    m_gaps.start(options.delayMs, options.lineDelayMs);
+    m_timed = false;
     m_running = true;
     if (!m_worker.start([this](std::uint64_t generation) { SendWorker(generation); })) {
         m_running = false;
@@ -131,10 +140,7 @@ SendSession::Outcome SendSession::sendChunks(std::uint64_t generation) {
         if (n <= 0)
             return {n == 0 ? SendEnd::Done : SendEnd::ReadFailed, total};
         const auto count = static_cast<std::uint32_t>(n);
-        const ChunkResult written =
-            m_delayMs.load() == transmit::kWholeChunks
-                ? (m_mode2 ? WriteOnce(buffer, count) : WriteFully(buffer, count))
-                : SendChunkDelayed(buffer, count);
+        const ChunkResult written = writeChunk(buffer, count);
         if (written.end != WriteEnd::Written) {
             // What really went out, also of a chunk cut short.
             total += written.taken;
@@ -151,8 +157,12 @@ SendSession::Outcome SendSession::sendChunks(std::uint64_t generation) {
 void SendSession::SendWorker(std::uint64_t generation) {
     m_port->setDtr(true);
     const Outcome outcome = sendChunks(generation);
-    const transmit::SendResult result{outcome.end, outcome.sent, m_file.size(), m_path,
-                                      m_options.port.portName};
+    const transmit::SendResult result{outcome.end,
+                                      outcome.sent,
+                                      m_file.size(),
+                                      m_path,
+                                      m_options.port.portName,
+                                      m_timed ? m_gaps.report() : transmit::TimingReport{}};
     m_file.close();
     if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running) {
         m_stopMonitor = false;
@@ -220,14 +230,44 @@ ChunkResult SendSession::WriteOnce(const char *data, std::uint32_t count) {
     return {WriteEnd::Stopped, result.taken};
 }
 
+ChunkResult SendSession::writeChunk(const char *data, std::uint32_t count) {
+    if (m_delayMs.load() != transmit::kWholeChunks)
+        return SendChunkDelayed(data, count);
+    if (m_options.lineDelayMs > 0)
+        return SendChunkByLines(data, count);
+    return m_mode2 ? WriteOnce(data, count) : WriteFully(data, count);
+}
+
 // Each byte's write is complete (the output queue empty) before its pause starts, so the
-// pause is the gap the device sees between bytes.
+// pause is the gap the device sees between bytes; the time of each completion is recorded.
 ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count) {
+    m_timed = true;
+    const std::int64_t lineDelay = transmit::delayNanoseconds(m_options.lineDelayMs);
     for (std::uint32_t i = 0; i < count; ++i) {
         const ChunkResult byte = m_mode2 ? WriteOnce(data + i, 1) : WriteFully(data + i, 1);
         if (byte.end != WriteEnd::Written)
             return {byte.end, qint64(i) + byte.taken};
-        transmit::WaitNanoseconds(transmit::delayNanoseconds(m_delayMs), m_running);
+        const bool lineEnd = data[i] == '\n';
+        m_gaps.byteDone(steadyNanoseconds(), lineEnd);
+        transmit::WaitNanoseconds(transmit::delayNanoseconds(m_delayMs) + (lineEnd ? lineDelay : 0),
+                                  m_running);
+    }
+    return {WriteEnd::Written, count};
+}
+
+ChunkResult SendSession::SendChunkByLines(const char *data, std::uint32_t count) {
+    const std::int64_t lineDelay = transmit::delayNanoseconds(m_options.lineDelayMs);
+    std::uint32_t done = 0;
+    while (done < count) {
+        const char *end = static_cast<const char *>(std::memchr(data + done, '\n', count - done));
+        const std::uint32_t piece = end ? std::uint32_t(end - (data + done)) + 1 : count - done;
+        const ChunkResult written =
+            m_mode2 ? WriteOnce(data + done, piece) : WriteFully(data + done, piece);
+        if (written.end != WriteEnd::Written)
+            return {written.end, qint64(done) + written.taken};
+        done += piece;
+        if (end)
+            transmit::WaitNanoseconds(lineDelay, m_running);
     }
     return {WriteEnd::Written, count};
 }

@@ -6,6 +6,7 @@
 #include "platform/session_worker.h"
 #include "serial/port_config.h"
 #include "transmit/send_logic.h"
+#include "transmit/send_timing.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -24,6 +25,9 @@ struct SendOptions {
     // The pause after each byte in milliseconds; -1 (kWholeChunks) sends whole chunks, 0 and
     // other negative values send byte by byte without a pause.
     double delayMs = kWholeChunks;
+    // An extra pause after each line feed (0x0A), on top of the per-byte pause; with whole
+    // chunks the file then goes out in pieces that end at each line end.
+    double lineDelayMs = 0;
     bool mode2 = false;
     // After the last byte the session stays, showing what the device answers, until aborted.
     bool replyMonitor = false;
@@ -37,6 +41,8 @@ struct SendResult {
     qint64 length = 0; // the send file's length at the end
     QString path;
     QString portName;
+    // The gaps between the bytes of a send byte by byte; empty for whole chunks.
+    TimingReport timing;
 };
 
 } // namespace transmit
@@ -86,6 +92,8 @@ public:
     transmit::ChunkResult WriteFully(const char *data, std::uint32_t count);
     transmit::ChunkResult WriteOnce(const char *data, std::uint32_t count);
     transmit::ChunkResult SendChunkDelayed(const char *data, std::uint32_t count);
+    // Whole chunks cut after each line feed, with the line delay after each piece.
+    transmit::ChunkResult SendChunkByLines(const char *data, std::uint32_t count);
 
 signals:
     // Bytes sent so far and the file's length; one update is queued at a time, and the last
@@ -104,6 +112,7 @@ private:
         qint64 sent = 0;
     };
     void SendWorker(std::uint64_t generation);
+    transmit::ChunkResult writeChunk(const char *data, std::uint32_t count);
     Outcome sendChunks(std::uint64_t generation);
     void ReplyMonitor(std::uint64_t generation);
     void reportProgress(std::uint64_t generation, qint64 sent);
@@ -119,6 +128,9 @@ private:
     std::atomic<double> m_delayMs{transmit::kWholeChunks};
     std::atomic<bool> m_mode2{false};
     std::shared_ptr<transmit::ProgressMailbox> m_progress;
+    // Worker only: the gaps of a send byte by byte.
+    transmit::GapRecorder m_gaps;
+    bool m_timed = false;
     // Declared last: it is joined first, while everything the worker uses is still there.
     platform::SessionWorker m_worker;
 };

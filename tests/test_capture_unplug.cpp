@@ -1,0 +1,124 @@
+// Captures that record arrival times, survive an unplug, and show the times in the pane.
+#include "hexedit/editor_pane.h"
+#include "hexedit/hex_list_box.h"
+#include "loader/arrival_times.h"
+#include "res/control_ids.h"
+#include "tests/test_capture_fixture.h"
+
+#include <QAction>
+#include <QFile>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+
+#include <memory>
+
+namespace {
+
+// Switches "Record arrival times" of the window's background menu, as the user would.
+void setRecordArrivalTimes(TerminalDialog &dialog, bool on) {
+    QMenu menu;
+    dialog.fillWindowMenu(menu);
+    for (QAction *action : menu.actions()) {
+        if (action->text() == "Record &arrival times") {
+            ASSERT_TRUE(action->isCheckable());
+            if (action->isChecked() != on)
+                action->trigger();
+            return;
+        }
+    }
+    FAIL() << "no \"Record &arrival times\" in the window menu";
+}
+
+TEST_F(CaptureTest, ArrivalTimesGoBesideTheCaptureAndIntoTheLinesToolTip) {
+    setRecordArrivalTimes(*dialog, true);
+    EXPECT_TRUE(dialog->recordsArrivalTimes());
+    setFileName("times01.vm1"); // with a two-byte header: the offsets count it
+    dialog->OnEditor();
+    clickStart();
+    syncWithWorker();
+    for (const QByteArray &burst : {QByteArray(20, 'a'), QByteArray(40, 'b')}) {
+        sendAndWait(burst);
+        QTest::qWait(120); // the next burst comes in a read of its own
+    }
+    clickStop();
+    const QByteArray capture = testsupport::readFile(path());
+    EXPECT_TRUE(capture.startsWith("ti"));
+    const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(path()));
+    ASSERT_GE(bursts.size(), 3) << "sync, a, b";
+    EXPECT_EQ(bursts.front().offset, 2);
+    EXPECT_EQ(capture.at(bursts.back().offset), 'b');
+    EXPECT_EQ(capture.at(bursts.back().offset - 1), 'a');
+    for (qsizetype i = 1; i < bursts.size(); ++i)
+        EXPECT_LT(bursts[i - 1].offset, bursts[i].offset);
+
+    // Hovering a line shows when its first byte came.
+    HexListBox *list = dialog->hexList();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return list->count() > 3; }));
+    const int line = int(bursts.back().offset / 16);
+    const QPoint at = list->visualItemRect(list->item(line)).center();
+    QHelpEvent hover(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &hover);
+    const arrival::Burst *first = arrival::burstAt(bursts, qint64(line) * 16);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(QToolTip::text(), "Arrived " + first->time);
+    // The capture is what the device sent, and nothing else.
+    EXPECT_EQ(payloadInFile(2), QByteArray(20, 'a') + QByteArray(40, 'b'));
+}
+
+TEST_F(CaptureTest, AFailedWriteOfTheArrivalTimesEndsTheCapture) {
+    setRecordArrivalTimes(*dialog, true);
+    setFileName("cap.bin");
+    ASSERT_TRUE(QFile::link("/dev/full", arrival::sidecarPath(controlsPath())));
+    clickStart();
+    ASSERT_TRUE(capturing());
+    for (int i = 0; i < 20 && messages.messages().empty(); ++i) {
+        pty.write(QByteArray(1, kSync));
+        testsupport::waitUntil([&] { return !messages.messages().empty(); }, 500);
+    }
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not write file " + arrival::sidecarPath(path()));
+    EXPECT_FALSE(capturing());
+}
+
+// The port is a link to the device, as /dev/serial/by-id/... links are to /dev/ttyUSB0. The
+// device goes away, comes back as another pty behind the same link, and the capture goes on
+// in the same file.
+TEST_F(CaptureTest, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
+    QTemporaryDir byId;
+    const QString link = byId.filePath("usb-kalvosan-if00");
+    ASSERT_TRUE(QFile::link(pty.slavePath(), link));
+    setPort(link);
+    setRecordArrivalTimes(*dialog, true);
+    clickStart();
+    ASSERT_TRUE(capturing());
+    syncWithWorker();
+    sendAndWait("before the unplug|");
+    pty.closeMaster();
+    const QString waiting = "Kalvosan - Waiting for " + link + "...";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->windowTitle() == waiting; }))
+        << dialog->windowTitle().toStdString();
+    EXPECT_TRUE(capturing());
+    QTest::qWait(600); // a reopening or two fail meanwhile
+    auto replugged = std::make_unique<testsupport::Pty>();
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(replugged->slavePath(), link));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return dialog->windowTitle().startsWith("Kalvosan - Bytes received: "); }));
+    const qint64 before = fileSize();
+    replugged->write("after it");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fileSize() == before + 8; }));
+    clickStop();
+    EXPECT_FALSE(dialog->transferRunning());
+    EXPECT_EQ(payloadInFile(), "before the unplug|after it");
+    const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(path()));
+    ASSERT_FALSE(bursts.isEmpty());
+    EXPECT_EQ(
+        std::count_if(bursts.begin(), bursts.end(), [](const auto &b) { return b.reconnected; }),
+        1);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+} // namespace

@@ -1,0 +1,127 @@
+#include "transmit/send_timing.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <bit>
+
+namespace transmit {
+
+namespace {
+
+double toMs(std::int64_t ns) {
+    return double(ns) / 1e6;
+}
+
+} // namespace
+
+int GapHistogram::bucketOf(std::int64_t ns) {
+    const auto v = static_cast<std::uint64_t>(std::max<std::int64_t>(ns, 0));
+    if (v < (1u << (kSubBits + 1)))
+        return int(v);
+    // Values from 2^(k) to 2^(k+1) share 512 buckets of width 2^(k-9).
+    const int shift = std::bit_width(v) - 1 - kSubBits;
+    const int bucket = ((shift + 1) << kSubBits) + int((v >> shift) - (1u << kSubBits));
+    return std::min(bucket, kBuckets - 1);
+}
+
+std::int64_t GapHistogram::lowestOf(int bucket) {
+    if (bucket < (2 << kSubBits))
+        return bucket;
+    const int shift = (bucket >> kSubBits) - 1;
+    const std::int64_t sub = (bucket & ((1 << kSubBits) - 1)) + (1 << kSubBits);
+    return sub << shift;
+}
+
+void GapHistogram::record(std::int64_t ns) {
+    ++m_buckets[bucketOf(ns)];
+    ++m_count;
+    m_largest = std::max(m_largest, ns);
+}
+
+void GapHistogram::clear() {
+    m_buckets.fill(0);
+    m_count = 0;
+    m_largest = 0;
+}
+
+std::int64_t GapHistogram::quantile(double q) const {
+    if (m_count == 0)
+        return 0;
+    // The rank of the gap asked for, counted from 1: the median of 5 is the 3rd.
+    const auto rank = std::max<std::int64_t>(1, std::int64_t(q * double(m_count) + 0.999999));
+    std::int64_t seen = 0;
+    for (int b = 0; b < kBuckets; ++b) {
+        seen += m_buckets[b];
+        if (seen >= rank) {
+            const std::int64_t low = lowestOf(b);
+            const std::int64_t high = b + 1 < kBuckets ? lowestOf(b + 1) : low + 1;
+            return std::min((low + high - 1) / 2, m_largest);
+        }
+    }
+    return m_largest;
+}
+
+void GapRecorder::start(double delayMs, double lineDelayMs) {
+    m_histogram.clear();
+    m_delayMs = std::max(delayMs, 0.0);
+    m_lineDelayMs = std::max(lineDelayMs, 0.0);
+    m_bytes = 0;
+    m_late = 0;
+    m_previousNs = 0;
+    m_previousLineEnd = false;
+}
+
+void GapRecorder::byteDone(std::int64_t ns, bool lineEnd) {
+    if (m_bytes++ > 0) {
+        const std::int64_t gap = ns - m_previousNs;
+        m_histogram.record(gap);
+        const double asked = m_delayMs + (m_previousLineEnd ? m_lineDelayMs : 0.0);
+        if (toMs(gap) > asked * 1.1)
+            ++m_late;
+    }
+    m_previousNs = ns;
+    m_previousLineEnd = lineEnd;
+}
+
+TimingReport GapRecorder::report() const {
+    TimingReport r;
+    r.bytes = m_bytes;
+    r.delayMs = m_delayMs;
+    r.lineDelayMs = m_lineDelayMs;
+    r.gaps = m_histogram.count();
+    r.medianMs = toMs(m_histogram.quantile(0.5));
+    r.p99Ms = toMs(m_histogram.quantile(0.99));
+    r.largestMs = toMs(m_histogram.largest());
+    r.late = m_late;
+    return r;
+}
+
+QString timingReportText(const TimingReport &r) {
+    const auto ms = [](double v) { return QString::number(v, 'f', 3) + QStringLiteral(" ms"); };
+    QString text =
+        QStringLiteral("Bytes sent: %1\nDelay asked for: %2\n").arg(r.bytes).arg(ms(r.delayMs));
+    if (r.lineDelayMs > 0)
+        text += QStringLiteral("Line delay asked for: %1\n").arg(ms(r.lineDelayMs));
+    text += QStringLiteral("Gap between bytes: median %1, 99 % below %2, largest %3\n")
+                .arg(ms(r.medianMs), ms(r.p99Ms), ms(r.largestMs));
+    text += QStringLiteral("Gaps more than 10 % over the delay: %1 of %2").arg(r.late).arg(r.gaps);
+    return text;
+}
+
+QByteArray timingReportJson(const TimingReport &r) {
+    const QJsonObject object{
+        {QStringLiteral("bytes"), double(r.bytes)},
+        {QStringLiteral("delay_ms"), r.delayMs},
+        {QStringLiteral("line_delay_ms"), r.lineDelayMs},
+        {QStringLiteral("gaps"), double(r.gaps)},
+        {QStringLiteral("median_ms"), r.medianMs},
+        {QStringLiteral("p99_ms"), r.p99Ms},
+        {QStringLiteral("largest_ms"), r.largestMs},
+        {QStringLiteral("late_gaps"), double(r.late)},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+} // namespace transmit
