@@ -91,11 +91,7 @@ TEST_F(CaptureTest, AFailedWriteEndsTheCaptureWithAMessage) {
     setFileName(QStringLiteral("full"));
     clickStart();
     ASSERT_TRUE(capturing());
-    // Sync bytes until the worker, past its start, tries to write one.
-    for (int i = 0; i < 20 && messages.messages().empty(); ++i) {
-        pty.write(QByteArray(1, kSync));
-        testsupport::waitUntil([&] { return !messages.messages().empty(); }, 500);
-    }
+    syncUntilAMessage();
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not write file /dev/full");
     EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);

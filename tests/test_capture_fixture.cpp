@@ -59,6 +59,13 @@ void CaptureTest::syncWithWorker() {
     FAIL() << "the worker never wrote a byte";
 }
 
+void CaptureTest::syncUntilAMessage() {
+    for (int i = 0; i < 20 && messages.messages().empty(); ++i) {
+        pty.write(QByteArray(1, kSync));
+        testsupport::waitUntil([&] { return !messages.messages().empty(); }, 500);
+    }
+}
+
 QByteArray CaptureTest::payloadInFile(qsizetype headerSize) const {
     QByteArray bytes = testsupport::readFile(path()).mid(headerSize);
     qsizetype syncBytes = 0;

@@ -32,6 +32,9 @@ protected:
     // The worker drops what waits in the port when it starts, so a test sends sync bytes until
     // one reaches the file before it sends what it means to find there.
     void syncWithWorker();
+    // Sends sync bytes until the worker, past its start, tries to write one and a message
+    // comes (a write that fails).
+    void syncUntilAMessage();
     // The file's bytes after the header and the sync bytes.
     QByteArray payloadInFile(qsizetype headerSize = 0) const;
     // Sends the bytes and waits until the file has grown by that much.

@@ -74,10 +74,7 @@ TEST_F(CaptureTest, AFailedWriteOfTheArrivalTimesEndsTheCapture) {
     ASSERT_TRUE(QFile::link("/dev/full", arrival::sidecarPath(controlsPath())));
     clickStart();
     ASSERT_TRUE(capturing());
-    for (int i = 0; i < 20 && messages.messages().empty(); ++i) {
-        pty.write(QByteArray(1, kSync));
-        testsupport::waitUntil([&] { return !messages.messages().empty(); }, 500);
-    }
+    syncUntilAMessage();
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not write file " + arrival::sidecarPath(path()));
     EXPECT_FALSE(capturing());
