@@ -110,6 +110,7 @@ public:
     int sendDelay() const { return m_sendDelay; }
     const QString &sendFileName() const { return m_sendFileName; }
     bool recordsArrivalTimes() const { return m_recordTimes; }
+    const std::optional<transmit::TimingReport> &lastSendTiming() const { return m_lastTiming; }
     // An editor send that is to end in the reply monitor, until its session ends.
     bool replyMonitor() const { return m_replyMonitor; }
     // The reply monitor runs.

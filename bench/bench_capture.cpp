@@ -8,6 +8,7 @@
 #include "tests/test_support.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -124,6 +125,26 @@ double idleCaptureCpu(const QString &dir) {
     return used;
 }
 
+// The CPU of a capture whose device went away, while it tries to reopen the port every 500 ms.
+double waitingCaptureCpu(const QString &dir) {
+    Pty pty;
+    TerminalDialog dialog;
+    if (!dialog.OnInitDialog())
+        throw std::runtime_error("no loader library");
+    setUpCapture(dialog, pty, dir);
+    pty.closeMaster();
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(1);
+    while (!dialog.windowTitle().startsWith(QStringLiteral("Kalvosan - Waiting for ")) &&
+           Clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const bool waiting = dialog.windowTitle().startsWith(QStringLiteral("Kalvosan - Waiting for "));
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double used = cpuSeconds() - before;
+    dialog.OnStopCapture();
+    return waiting ? used : -1;
+}
+
 using bench::median;
 
 } // namespace
@@ -159,6 +180,13 @@ int main(int argc, char **argv) {
     const double idle = idleCaptureCpu(dir.path());
     std::printf("idle capture, 10 s: %.1f ms CPU (%.2f %% of one core)\n", idle * 1e3,
                 idle / 10 * 100);
+    const double waiting = waitingCaptureCpu(dir.path());
+    if (waiting < 0)
+        std::printf("capture waiting for an unplugged device: it never said it was waiting\n");
+    else
+        std::printf("capture waiting for an unplugged device, 10 s: %.1f ms CPU (%.2f %% of one "
+                    "core, target < 1 %%)\n",
+                    waiting * 1e3, waiting / 10 * 100);
     // The rate depends on the machine's load; a lost byte is a fault wherever it runs.
     return allEqual ? 0 : 1;
 }

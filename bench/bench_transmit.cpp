@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
@@ -191,6 +192,16 @@ bool delayedGaps(const QTemporaryDir &dir) {
     std::printf("1 ms per-byte delay, %d bytes: gap median %.4f ms, p99 %.4f ms, max %.3f ms "
                 "(targets 1.03 / 1.15)%s\n",
                 kBytes, median, p99, percentile(gaps, 1.0), ok ? "" : "  OVER TARGET");
+    // The send's own report, measured on the sending side, against the device's clock.
+    if (const auto &report = window.dialog.lastSendTiming()) {
+        const double off = std::abs(report->medianMs - median);
+        std::printf("  the send's own report: median %.4f ms, p99 %.4f ms, largest %.3f ms, "
+                    "%lld late; its median is %.4f ms off the device's (target <= 0.02)%s\n",
+                    report->medianMs, report->p99Ms, report->largestMs,
+                    static_cast<long long>(report->late), off, off <= 0.02 ? "" : "  MISSED");
+    } else {
+        std::printf("  the send made no timing report\n");
+    }
     // A missed target is reported; only bytes that did not arrive fail the run.
     return true;
 }
