@@ -3,4 +3,4 @@
 add_executable(bench_capture bench_capture.cpp ${CMAKE_SOURCE_DIR}/tests/test_support.cpp
                ${CMAKE_SOURCE_DIR}/tests/test_pty.cpp)
 target_link_libraries(bench_capture PRIVATE kalvosan_widgets)
-add_dependencies(bench_capture kalvosan)
+add_dependencies(bench_capture kalvosan kalvosan_cli)
