@@ -348,6 +348,7 @@ void TerminalDialog::StopAndJoinWorker() {
     m_send.stop();
     m_capture.discardPending();
     m_send.discardPending();
+    m_monitoring = false;
     reclaimPort();
 }
 

@@ -113,8 +113,9 @@ public:
     const std::optional<transmit::TimingReport> &lastSendTiming() const { return m_lastTiming; }
     // An editor send that is to end in the reply monitor, until its session ends.
     bool replyMonitor() const { return m_replyMonitor; }
-    // The reply monitor runs.
-    bool monitoring() const { return m_send.monitoring(); }
+    // The reply monitor runs, as far as the window has heard: everything the send reported
+    // before it began has been shown.
+    bool monitoring() const { return m_monitoring; }
     // The port the last transfer left open (none while a transfer holds it).
     const serial::SerialPort *heldPort() const { return m_hPort.get(); }
 
@@ -177,6 +178,7 @@ private:
     std::unique_ptr<serial::SerialPort> m_hPort;
     bool m_editorOpen = false;
     bool m_replyMonitor = false;
+    bool m_monitoring = false;
     // Captures also write "<capture>.times" (the background menu's "Record &arrival times").
     bool m_recordTimes = false;
     // The report of the last send byte by byte ("Last send &timing...").

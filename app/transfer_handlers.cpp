@@ -50,7 +50,10 @@ void TerminalDialog::connectSessions() {
         itemAs<QProgressBar>(ctl::Progress)
             ->setValue(transmit::ProgressScale(length).position(sent));
     });
-    connect(&m_send, &SendSession::monitoringStarted, this, [this] { m_replyText.clear(); });
+    connect(&m_send, &SendSession::monitoringStarted, this, [this] {
+        m_replyText.clear();
+        m_monitoring = true;
+    });
     connect(&m_send, &SendSession::replyReceived, this, &TerminalDialog::onReply);
     connect(&m_send, &SendSession::finished, this, &TerminalDialog::onSendFinished);
 }
@@ -170,6 +173,7 @@ void TerminalDialog::OnSend() {
 void TerminalDialog::OnAbort() {
     m_send.abort();
     m_replyMonitor = false;
+    m_monitoring = false;
     CloseCellEdit();
     itemAs<QPlainTextEdit>(ctl::InputBuffer)->clear();
     SetControlState(ControlState::Idle);

@@ -1,15 +1,16 @@
 // Capture throughput and idle cost. 100 MB are pushed into a pty as fast as the reading side
-// takes them, once read by `cat` into a file and once by a real capture of the terminal
-// window; the capture's rate is compared with cat's in the same run and its file with the
-// input. Then the CPU time of a capture that receives nothing for 10 s.
+// takes them, once read by `cat` into a file, once by a real capture of the terminal window
+// and once by kalvosan-cli; each capture's rate is compared with cat's in the same run and its
+// file with the input. Then the CPU time of a window's capture that receives nothing for 10 s.
 #include "app/terminal_dialog.h"
 #include "bench/bench_stats.h"
 #include "res/control_ids.h"
+#include "tests/test_cli_support.h"
 #include "tests/test_support.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -54,12 +55,13 @@ bool waitForSize(const QString &path, qint64 size, std::chrono::seconds limit) {
     return true;
 }
 
-// Seconds from the first byte pushed until the file holds all of them; negative on a stall.
-double timedTransfer(Pty &pty, const QByteArray &input, const QString &path) {
+// Seconds from the first byte pushed until the file holds all of them (after `before` bytes
+// already there); negative on a stall.
+double timedTransfer(Pty &pty, const QByteArray &input, const QString &path, qint64 before = 0) {
     const Clock::time_point start = Clock::now();
     std::thread writer([&] { pty.write(input); });
     writer.join();
-    const bool complete = waitForSize(path, input.size(), std::chrono::seconds(60));
+    const bool complete = waitForSize(path, before + input.size(), std::chrono::seconds(60));
     const std::chrono::duration<double> took = Clock::now() - start;
     return complete ? took.count() : -1;
 }
@@ -103,6 +105,29 @@ std::pair<double, bool> captureRound(const QByteArray &input, const QString &dir
     file.open(QIODevice::ReadOnly);
     const bool equal = file.readAll() == input;
     return {seconds, equal};
+}
+
+// The same through kalvosan-cli from this benchmark's bin directory, ended by SIGTERM once the
+// file is complete. One sync byte shows that its capture runs, since it drops what waits at
+// its start.
+std::pair<double, bool> cliRound(const QByteArray &input, const QString &dir) {
+    Pty pty;
+    const QString path = dir + QStringLiteral("/cli.bin");
+    // The sync looks at the file's size: the last round's file must not answer it.
+    QFile::remove(path);
+    QProcess cli;
+    cli.start(QCoreApplication::applicationDirPath() + QStringLiteral("/kalvosan-cli"),
+              {QStringLiteral("capture"), pty.slavePath(), QStringLiteral("--dir"), dir,
+               QStringLiteral("--name"), QStringLiteral("cli.bin")});
+    if (!cli.waitForStarted() || !testsupport::syncCapture(pty, path))
+        throw std::runtime_error("kalvosan-cli did not start its capture");
+    const qint64 synced = QFileInfo(path).size();
+    const double seconds = timedTransfer(pty, input, path, synced);
+    cli.terminate();
+    const bool ended = cli.waitForFinished(10000) && cli.exitCode() == 0;
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return {seconds, ended && file.readAll().mid(synced) == input};
 }
 
 double cpuSeconds() {
@@ -156,27 +181,38 @@ int main(int argc, char **argv) {
     const QByteArray input = randomInput();
     std::vector<double> catMBs;
     std::vector<double> captureMBs;
-    bool allEqual = true;
+    std::vector<double> cliMBs;
+    bool windowEqual = true;
+    bool cliEqual = true;
     const double mb = double(kVolume) / (1024 * 1024);
     for (int round = 0; round < kRounds; ++round) {
         const double catSeconds = catRound(input, dir.path());
         const auto [captureSeconds, equal] = captureRound(input, dir.path());
-        if (catSeconds <= 0 || captureSeconds <= 0) {
-            std::printf("a transfer stalled (cat %.3f s, capture %.3f s)\n", catSeconds,
-                        captureSeconds);
+        const auto [cliSeconds, cliFileEqual] = cliRound(input, dir.path());
+        if (catSeconds <= 0 || captureSeconds <= 0 || cliSeconds <= 0) {
+            std::printf("a transfer stalled (cat %.3f s, capture %.3f s, kalvosan-cli %.3f s)\n",
+                        catSeconds, captureSeconds, cliSeconds);
             return 1;
         }
-        allEqual = allEqual && equal;
+        windowEqual = windowEqual && equal;
+        cliEqual = cliEqual && cliFileEqual;
         catMBs.push_back(mb / catSeconds);
         captureMBs.push_back(mb / captureSeconds);
-        std::printf("round %d: cat %.1f MB/s, capture %.1f MB/s, file %s\n", round + 1,
-                    catMBs.back(), captureMBs.back(), equal ? "equal" : "DIFFERS");
+        cliMBs.push_back(mb / cliSeconds);
+        std::printf(
+            "round %d: cat %.1f MB/s, capture %.1f MB/s, kalvosan-cli %.1f MB/s, files %s\n",
+            round + 1, catMBs.back(), captureMBs.back(), cliMBs.back(),
+            equal && cliFileEqual ? "equal" : "DIFFER");
     }
-    const double ratio = median(captureMBs) / median(catMBs);
-    std::printf("capture of %.0f MB through a pty (median of %d): %.1f MB/s, cat %.1f MB/s, "
-                "ratio %.2f (target >= 0.80%s), no byte lost: %s\n",
-                mb, kRounds, median(captureMBs), median(catMBs), ratio,
-                ratio >= 0.8 ? "" : ", MISSED", allEqual ? "yes" : "NO");
+    const auto summary = [&](const char *who, const std::vector<double> &rates, bool equal) {
+        const double ratio = median(rates) / median(catMBs);
+        std::printf("%s, capture of %.0f MB through a pty (median of %d): %.1f MB/s, cat %.1f "
+                    "MB/s, ratio %.2f (target >= 0.80%s), no byte lost: %s\n",
+                    who, mb, kRounds, median(rates), median(catMBs), ratio,
+                    ratio >= 0.8 ? "" : ", MISSED", equal ? "yes" : "NO");
+    };
+    summary("window", captureMBs, windowEqual);
+    summary("kalvosan-cli", cliMBs, cliEqual);
     const double idle = idleCaptureCpu(dir.path());
     std::printf("idle capture, 10 s: %.1f ms CPU (%.2f %% of one core)\n", idle * 1e3,
                 idle / 10 * 100);
@@ -188,5 +224,5 @@ int main(int argc, char **argv) {
                     "core, target < 1 %%)\n",
                     waiting * 1e3, waiting / 10 * 100);
     // The rate depends on the machine's load; a lost byte is a fault wherever it runs.
-    return allEqual ? 0 : 1;
+    return windowEqual && cliEqual ? 0 : 1;
 }

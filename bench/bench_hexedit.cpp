@@ -5,8 +5,8 @@
 //  2. type one byte there (two hex digits);
 //  3. type one byte on the ASCII side.
 #include "app/terminal_dialog.h"
-#include "hexedit/editor_pane.h"
 #include "bench/bench_stats.h"
+#include "hexedit/editor_pane.h"
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"

@@ -32,7 +32,9 @@ inline double percentile(std::vector<double> v, double p) {
     return v[std::min(index, v.size() - 1)];
 }
 
-inline double median(const std::vector<double> &v) { return percentile(v, 0.5); }
+inline double median(const std::vector<double> &v) {
+    return percentile(v, 0.5);
+}
 
 // "name  median x ms (min, max; target < t ms)"; targetMs 0 for a figure without a target.
 inline void report(const char *name, const std::vector<double> &ms, double targetMs,

@@ -1,29 +1,28 @@
 // Three figures of the send path, through a pseudo-terminal played by a device thread:
 //  1. a per-byte delay of 1 ms over 2,000 bytes: median and p99 of the gaps the device sees,
-//     targets 1.03 ms and 1.15 ms;
+//     targets 1.03 ms and 1.15 ms, for the window and for kalvosan-cli;
 //  2. a 20 MB file with no delay: MB/s, and the ratio to `cat file > pty` in the same run,
-//     target at least 0.7;
+//     target at least 0.7, for the window and for kalvosan-cli;
 //  3. the reply monitor while the device sends 5 MB as fast as it can: the window's event-loop
 //     latency (a queued no-op, sampled every 10 ms) stays under 50 ms throughout.
 #include "app/terminal_dialog.h"
+#include "bench/bench_device.h"
 #include "bench/bench_stats.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
-#include "platform/thread_priority.h"
 #include "res/control_ids.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -32,106 +31,19 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
-#include <poll.h>
-#include <pty.h>
+#include <optional>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class Pty {
-public:
-    Pty() {
-        char name[256] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
-            std::abort();
-        termios t{};
-        tcgetattr(m_slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(m_slave, TCSANOW, &t);
-        m_path = QString::fromLocal8Bit(name);
-    }
-    ~Pty() {
-        ::close(m_master);
-        ::close(m_slave);
-    }
-    int master() const { return m_master; }
-    int slave() const { return m_slave; }
-    const QString &path() const { return m_path; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1; // keeps the pty alive while the program closes and reopens it
-    QString m_path;
-};
-
-// Reads the master side until `expected` bytes came or the time is up, stamping every read.
-class Device {
-public:
-    Device(int fd, qint64 expected) : m_fd(fd), m_expected(expected) {
-        m_thread = std::thread([this] { run(); });
-    }
-    ~Device() {
-        m_stop = true;
-        m_thread.join();
-    }
-    bool done() const { return m_received >= m_expected; }
-    qint64 received() const { return m_received; }
-    const std::vector<Clock::time_point> &stamps() const { return m_stamps; }
-    Clock::time_point first() const { return m_first; }
-    Clock::time_point last() const { return m_last; }
-
-private:
-    void run() {
-        // The device is the instrument: it should see the arrival, not its own wake-up delay.
-        platform::raiseToTimeCritical();
-        std::vector<char> buffer(1 << 16);
-        while (!m_stop && m_received < m_expected) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
-            if (n <= 0)
-                continue;
-            m_last = Clock::now();
-            if (m_received == 0)
-                m_first = m_last;
-            if (m_stamps.size() < 100000)
-                m_stamps.insert(m_stamps.end(), size_t(n), m_last);
-            m_received += n;
-        }
-    }
-    int m_fd;
-    qint64 m_expected;
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_received{0};
-    std::vector<Clock::time_point> m_stamps;
-    Clock::time_point m_first;
-    Clock::time_point m_last;
-    std::thread m_thread;
-};
-
-// Runs the event loop until cond() holds or the time is up.
-bool runUntil(const std::function<bool()> &cond, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer timer;
-    timer.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (cond() || timer.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(2);
-    loop.exec();
-    return cond();
-}
+using bench::Clock;
+using bench::Device;
+using bench::Pty;
+using bench::runUntil;
 
 // The window is started in a directory of the benchmark's, as if the program had been started
 // there: its temp.bin goes there.
@@ -158,6 +70,7 @@ struct Window {
         dialog.itemAs<QAbstractButton>(ctl::Send)->click();
     }
     bool idle() const { return dialog.item(ctl::Send)->isEnabled(); }
+    std::optional<transmit::TimingReport> timing() const { return dialog.lastSendTiming(); }
     StartedIn startedIn;
     TerminalDialog dialog;
 };
@@ -171,39 +84,77 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return f.fileName();
 }
 
-bool delayedGaps(const QTemporaryDir &dir) {
+// kalvosan-cli beside the window: the program from this benchmark's bin directory, at the
+// same line rate.
+struct Cli {
+    explicit Cli(const Pty &pty) : port(pty.path()) {}
+    void send(const QString &file, const char *delay) {
+        process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/kalvosan-cli"),
+                      {QStringLiteral("send"), port, file, QStringLiteral("--delay"),
+                       QString::fromLatin1(delay), QStringLiteral("--baud"),
+                       QStringLiteral("115200"), QStringLiteral("--report"), reportPath()});
+    }
+    bool idle() const { return process.state() == QProcess::NotRunning; }
+    // Its --report, as JSON.
+    std::optional<transmit::TimingReport> timing() const {
+        QFile file(reportPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+        transmit::TimingReport report;
+        report.medianMs = json.value(QStringLiteral("median_ms")).toDouble();
+        report.p99Ms = json.value(QStringLiteral("p99_ms")).toDouble();
+        report.largestMs = json.value(QStringLiteral("largest_ms")).toDouble();
+        report.late = json.value(QStringLiteral("late_gaps")).toInteger();
+        return report;
+    }
+    QString reportPath() const { return reports.filePath(QStringLiteral("report.json")); }
+    QString port;
+    QTemporaryDir reports;
+    QProcess process;
+};
+
+template <class Sender>
+bool delayedGaps(const char *who, Sender &sender, const Pty &pty, const QTemporaryDir &dir) {
     constexpr int kBytes = 2000;
-    Pty pty;
-    Window window(pty, dir.path());
     const QString file = writeFile(dir, "gaps.bin", QByteArray(kBytes, 'g'));
     Device device(pty.master(), kBytes);
-    window.send(file, "1");
-    runUntil([&] { return device.done() && window.idle(); }, 60000);
+    sender.send(file, "1");
+    runUntil([&] { return device.done() && sender.idle(); }, 60000);
     const auto &t = device.stamps();
     std::vector<double> gaps;
     for (size_t i = 1; i < t.size(); ++i)
         gaps.push_back(std::chrono::duration<double, std::milli>(t[i] - t[i - 1]).count());
     if (gaps.size() != kBytes - 1) {
-        std::printf("delayed send: only %zu bytes arrived\n", t.size());
+        std::printf("%s, delayed send: only %zu bytes arrived\n", who, t.size());
         return false;
     }
     const double median = percentile(gaps, 0.5), p99 = percentile(gaps, 0.99);
     const bool ok = median <= 1.03 && p99 <= 1.15;
-    std::printf("1 ms per-byte delay, %d bytes: gap median %.4f ms, p99 %.4f ms, max %.3f ms "
-                "(targets 1.03 / 1.15)%s\n",
-                kBytes, median, p99, percentile(gaps, 1.0), ok ? "" : "  OVER TARGET");
+    std::printf("%s, 1 ms per-byte delay, %d bytes: gap median %.4f ms, p99 %.4f ms, max %.3f "
+                "ms (targets 1.03 / 1.15)%s\n",
+                who, kBytes, median, p99, percentile(gaps, 1.0), ok ? "" : "  OVER TARGET");
     // The send's own report, measured on the sending side, against the device's clock.
-    if (const auto &report = window.dialog.lastSendTiming()) {
+    if (const std::optional<transmit::TimingReport> report = sender.timing()) {
         const double off = std::abs(report->medianMs - median);
-        std::printf("  the send's own report: median %.4f ms, p99 %.4f ms, largest %.3f ms, "
-                    "%lld late; its median is %.4f ms off the device's (target <= 0.02)%s\n",
-                    report->medianMs, report->p99Ms, report->largestMs,
+        std::printf("  %s's own report: median %.4f ms, p99 %.4f ms, largest %.3f ms, %lld "
+                    "late; its median is %.4f ms off the device's (target <= 0.02)%s\n",
+                    who, report->medianMs, report->p99Ms, report->largestMs,
                     static_cast<long long>(report->late), off, off <= 0.02 ? "" : "  MISSED");
     } else {
-        std::printf("  the send made no timing report\n");
+        std::printf("  %s made no timing report\n", who);
     }
     // A missed target is reported; only bytes that did not arrive fail the run.
     return true;
+}
+
+bool delayedGaps(const QTemporaryDir &dir) {
+    Pty windowPty;
+    Window window(windowPty, dir.path());
+    const bool windowOk = delayedGaps("window", window, windowPty, dir);
+    Pty cliPty;
+    Cli cli(cliPty);
+    return delayedGaps("kalvosan-cli", cli, cliPty, dir) && windowOk;
 }
 
 // Seconds from the first byte's arrival until the device has every byte: what a send sets
@@ -229,8 +180,26 @@ double catSeconds(const QString &file, qint64 size) {
         [&] { return cat.state() == QProcess::NotRunning; });
 }
 
-// Rounds of the send and of cat alternate, so that a passing load on the machine weighs on
-// both; the figures are the medians.
+template <class Sender>
+double sendSeconds(const Pty &pty, Sender &sender, const QString &file, qint64 size) {
+    return timeTransfer(
+        pty, size, [&] { sender.send(file, "-1"); }, [&] { return sender.idle(); });
+}
+
+void reportThroughput(const char *who, const std::vector<double> &send,
+                      const std::vector<double> &cat, qint64 size) {
+    const double mb = double(size) / (1024 * 1024);
+    const double sendMedian = percentile(send, 0.5), catMedian = percentile(cat, 0.5);
+    const double ratio = catMedian / sendMedian;
+    std::printf("%s, 20 MB, delay -1, median of %zu: %.1f MB/s (%.1f to %.1f); cat > pty %.1f "
+                "MB/s; ratio %.2f (target >= 0.7)%s\n",
+                who, send.size(), mb / sendMedian, mb / percentile(send, 1.0),
+                mb / percentile(send, 0.0), mb / catMedian, ratio,
+                ratio >= 0.7 ? "" : "  UNDER TARGET");
+}
+
+// Rounds of the window's send, kalvosan-cli's and cat alternate, so that a passing load on
+// the machine weighs on all; the figures are the medians.
 bool wholeChunkThroughput(const QTemporaryDir &dir) {
     constexpr qint64 kSize = 20LL * 1024 * 1024;
     constexpr int kRounds = 5;
@@ -239,26 +208,23 @@ bool wholeChunkThroughput(const QTemporaryDir &dir) {
     gen.fillRange(reinterpret_cast<quint32 *>(bytes.data()), int(kSize / 4));
     const QString file = writeFile(dir, "big.bin", bytes);
     bytes.clear();
-    Pty pty;
-    Window window(pty, dir.path());
-    std::vector<double> send, cat;
+    Pty windowPty, cliPty;
+    Window window(windowPty, dir.path());
+    Cli cli(cliPty);
+    std::vector<double> windowSends, cliSends, cat;
     for (int round = 0; round < kRounds; ++round) {
-        send.push_back(timeTransfer(
-            pty, kSize, [&] { window.send(file, "-1"); }, [&] { return window.idle(); }));
+        windowSends.push_back(sendSeconds(windowPty, window, file, kSize));
+        cliSends.push_back(sendSeconds(cliPty, cli, file, kSize));
         cat.push_back(catSeconds(file, kSize));
     }
-    if (*std::min_element(send.begin(), send.end()) <= 0 ||
-        *std::min_element(cat.begin(), cat.end()) <= 0) {
-        std::printf("20 MB send: did not complete\n");
-        return false;
+    for (const auto *seconds : {&windowSends, &cliSends, &cat}) {
+        if (*std::min_element(seconds->begin(), seconds->end()) <= 0) {
+            std::printf("20 MB send: did not complete\n");
+            return false;
+        }
     }
-    const double mb = double(kSize) / (1024 * 1024);
-    const double sendMedian = percentile(send, 0.5), catMedian = percentile(cat, 0.5);
-    const double ratio = catMedian / sendMedian;
-    std::printf("20 MB, delay -1, median of %d: %.1f MB/s (%.1f to %.1f); cat > pty %.1f MB/s; "
-                "ratio %.2f (target >= 0.7)%s\n",
-                kRounds, mb / sendMedian, mb / percentile(send, 1.0), mb / percentile(send, 0.0),
-                mb / catMedian, ratio, ratio >= 0.7 ? "" : "  UNDER TARGET");
+    reportThroughput("window", windowSends, cat, kSize);
+    reportThroughput("kalvosan-cli", cliSends, cat, kSize);
     return true;
 }
 

@@ -118,4 +118,20 @@ const DialogTemplate &aboutDialogTemplate() {
     return kAbout;
 }
 
+std::span<const char *const> comboItems(int controlId) {
+    for (const ControlTemplate &control : kMainControls) {
+        if (control.id == controlId && control.kind == ControlKind::ComboBox)
+            return control.items;
+    }
+    return {};
+}
+
+int indexByPrefix(std::span<const char *const> items, const QString &text) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (QLatin1String(items[i]).startsWith(text, Qt::CaseInsensitive))
+            return int(i);
+    }
+    return -1;
+}
+
 } // namespace res

@@ -1,0 +1,116 @@
+#include "cli/command_line.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace cli {
+
+namespace {
+
+void printLine(std::FILE *stream, const QString &text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+}
+
+// QTimer counts in int milliseconds.
+constexpr double kMaxSeconds = std::numeric_limits<int>::max() / 1000.0;
+
+} // namespace
+
+void printError(const QString &text) {
+    printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+}
+
+void printWarning(const QString &text) {
+    printLine(stderr, kProgramName + QStringLiteral(": warning: ") + text);
+}
+
+int usageError(const QString &command, const QString &message) {
+    const QString help = command.isEmpty() ? kProgramName : kProgramName + u' ' + command;
+    printError(message);
+    printLine(stderr, QStringLiteral("Try '%1 --help' for more information.").arg(help));
+    return kExitUsage;
+}
+
+CommandLine::CommandLine(const QString &command, const QString &description) : m_command(command) {
+    m_parser.setApplicationDescription(description);
+    m_parser.addHelpOption();
+}
+
+void CommandLine::addPositional(const QString &name, const QString &description) {
+    m_positionalNames.append(name);
+    m_parser.addPositionalArgument(name, description);
+}
+
+void CommandLine::addOptions(const QList<QCommandLineOption> &options) {
+    m_parser.addOptions(options);
+}
+
+std::optional<int> CommandLine::parse(const QStringList &arguments) {
+    // The parser skips the first element, the name the program was started by.
+    if (!m_parser.parse(QStringList{kProgramName} + arguments))
+        return usageError(m_parser.errorText());
+    if (m_parser.isSet(QStringLiteral("help"))) {
+        std::fputs(helpText(m_parser, m_command).toLocal8Bit().constData(), stdout);
+        return kExitSuccess;
+    }
+    const QStringList given = m_parser.positionalArguments();
+    if (given.size() < m_positionalNames.size())
+        return usageError(QStringLiteral("Missing argument: ") +
+                          m_positionalNames.at(given.size()));
+    if (given.size() > m_positionalNames.size())
+        return usageError(QStringLiteral("Unexpected argument: ") +
+                          given.at(m_positionalNames.size()));
+    return std::nullopt;
+}
+
+std::optional<QString> CommandLine::value(const QString &name) const {
+    if (!m_parser.isSet(name))
+        return std::nullopt;
+    return m_parser.value(name);
+}
+
+QString helpText(const QCommandLineParser &parser, const QString &command) {
+    QString text = parser.helpText();
+    const QString startedAs = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
+    const QString name = command.isEmpty() ? kProgramName : kProgramName + u' ' + command;
+    if (text.startsWith(startedAs))
+        text.replace(0, startedAs.size(), QStringLiteral("Usage: ") + name);
+    return text;
+}
+
+std::optional<double> positiveSeconds(const QString &text) {
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxSeconds)
+        return std::nullopt;
+    return seconds;
+}
+
+std::optional<qint64> positiveCount(const QString &text) {
+    bool ok = false;
+    const qint64 count = text.toLongLong(&ok, 10);
+    if (!ok || count <= 0)
+        return std::nullopt;
+    return count;
+}
+
+std::optional<double> nonNegativeMilliseconds(const QString &text) {
+    bool ok = false;
+    const double ms = text.toDouble(&ok);
+    if (!ok || !std::isfinite(ms) || ms < 0 || ms > kMaxSeconds * 1000)
+        return std::nullopt;
+    return ms;
+}
+
+QString badValue(const QString &option, const QString &text, const QString &takes) {
+    QString message = QStringLiteral("Bad value for --%1: %2").arg(option, text);
+    if (!takes.isEmpty())
+        message += QStringLiteral(" (%1)").arg(takes);
+    return message;
+}
+
+} // namespace cli

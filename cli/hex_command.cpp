@@ -1,0 +1,100 @@
+// kalvosan-cli hex FILE [--follow] [--times]
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "cli/hex_printer.h"
+#include "cli/termination.h"
+#include "platform/files.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+namespace cli {
+
+namespace {
+
+constexpr qint64 kReadSize = 1 << 16;
+// How often a followed file is looked at: quick enough to feel live, never a spin.
+constexpr int kFollowPollMs = 100;
+
+// The times file beside the file, when asked for.
+struct ArrivalTimes {
+    QString path; // empty: not asked for
+    void load(HexPrinter &printer) const {
+        if (!path.isEmpty())
+            printer.setArrivalTimes(arrival::readSidecar(path));
+    }
+};
+
+// Prints what the file holds beyond what was read; false when a read failed.
+bool printAvailable(QFile &file, HexPrinter &printer, const ArrivalTimes &times) {
+    // The times of the bytes read next were written just after them.
+    QByteArray buffer(kReadSize, Qt::Uninitialized);
+    times.load(printer);
+    for (;;) {
+        const qint64 n = file.read(buffer.data(), kReadSize);
+        if (n <= 0)
+            return n == 0;
+        printer.add(buffer.constData(), n);
+    }
+}
+
+// Like tail -f: complete lines as the file grows, until SIGINT or SIGTERM. A file cut
+// shorter (captured into anew) is printed again from its start.
+bool follow(QFile &file, const QString &path, HexPrinter &printer, const ArrivalTimes &times) {
+    QEventLoop loop;
+    TerminationWatch termination;
+    QObject::connect(&termination, &TerminationWatch::requested, &loop, &QEventLoop::quit);
+    bool readable = true;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (file.size() < file.pos()) {
+            printError(path + QStringLiteral(": file truncated"));
+            file.seek(0);
+            printer.restart();
+        }
+        readable = printAvailable(file, printer, times);
+        if (!readable)
+            loop.quit();
+    });
+    poll.start(kFollowPollMs);
+    loop.exec();
+    return readable && printAvailable(file, printer, times);
+}
+
+} // namespace
+
+int runHex(const QStringList &arguments) {
+    CommandLine line(QStringLiteral("hex"),
+                     QStringLiteral("Prints FILE as the editor pane shows it: lines of 16 bytes "
+                                    "with their offset, hex digits and ASCII characters."));
+    line.addPositional(QStringLiteral("FILE"), QStringLiteral("The file to print."));
+    line.addOptions({{QStringLiteral("follow"),
+                      QStringLiteral("Keeps printing as the file grows, until Ctrl-C.")},
+                     {QStringLiteral("times"),
+                      QStringLiteral("Before a line that holds the first byte of a burst, prints "
+                                     "\"# <time>\", the burst's arrival time from FILE.times.")}});
+    if (const auto code = line.parse(arguments))
+        return *code;
+    const QString path = line.positional(0);
+    QFile file;
+    // A FIFO is refused rather than waited on.
+    if (!platform::openWithoutBlocking(file, path, QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        printError(QStringLiteral("Could not open file ") + path);
+        return kExitFailure;
+    }
+    HexPrinter printer(stdout);
+    const ArrivalTimes times{line.isSet(QStringLiteral("times")) ? arrival::sidecarPath(path)
+                                                                 : QString()};
+    bool readable = printAvailable(file, printer, times);
+    if (readable && line.isSet(QStringLiteral("follow")))
+        readable = follow(file, path, printer, times);
+    printer.finish();
+    if (!readable) {
+        printError(QStringLiteral("Could not read file ") + path);
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+} // namespace cli

@@ -1,0 +1,71 @@
+// kalvosan-cli: what the window does, from a shell and without a display. The program's own
+// options (--help, --version) come before the command; everything after the command's name
+// is the command's.
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "platform/files.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+struct Command {
+    const char *name;
+    int (*run)(const QStringList &arguments);
+};
+
+constexpr Command kCommands[] = {
+    {"ports", cli::runPorts},
+    {"capture", cli::runCapture},
+    {"send", cli::runSend},
+    {"hex", cli::runHex},
+};
+
+void describe(QCommandLineParser &parser) {
+    parser.setApplicationDescription(
+        QStringLiteral("Captures from and sends to serial devices, with the settings of the "
+                       "Kalvosan window.\n\nCommands:\n"
+                       "  ports     lists the serial ports that can be opened\n"
+                       "  capture   captures what a device sends into a numbered file\n"
+                       "  send      sends a file to a device\n"
+                       "  hex       prints a file as the window's hex editor pane shows it\n\n"
+                       "'kalvosan-cli COMMAND --help' describes a command."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("One of the commands above, and its arguments."),
+                                 QStringLiteral("COMMAND [ARGUMENTS...]"));
+    // The command's arguments are left for the command's own parser.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(cli::kProgramName);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KALVOSAN_VERSION));
+    platform::ignoreFileSizeLimitSignal();
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return cli::usageError({}, parser.errorText());
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(cli::kProgramName), KALVOSAN_VERSION);
+        return cli::kExitSuccess;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(cli::helpText(parser, {})), stdout);
+        return cli::kExitSuccess;
+    }
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return cli::usageError({}, QStringLiteral("No command given"));
+    for (const Command &command : kCommands) {
+        if (words.first() == QLatin1String(command.name))
+            return command.run(words.mid(1));
+    }
+    return cli::usageError({}, QStringLiteral("Unknown command: ") + words.first());
+}

@@ -1,0 +1,206 @@
+// kalvosan-cli send PORT FILE [line options] [--delay MS] [--mode2] [--line-delay MS]
+//                  [--monitor SECONDS] [--report FILE]
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "cli/hex_printer.h"
+#include "cli/progress_line.h"
+#include "cli/termination.h"
+#include "cli/transfer_options.h"
+#include "platform/files.h"
+#include "transmit/send_session.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+namespace cli {
+
+namespace {
+
+QList<QCommandLineOption> sendOptions() {
+    return {
+        {QStringLiteral("delay"),
+         QStringLiteral("-1 sends chunks of 4096 bytes; 0 or more sends byte by byte with a "
+                        "busy-waited pause of MS milliseconds (fractions too) after each byte."),
+         QStringLiteral("MS")},
+        {QStringLiteral("mode2"),
+         QStringLiteral("A write that times out drops the rest instead of offering it again.")},
+        {QStringLiteral("line-delay"),
+         QStringLiteral("An extra pause of MS milliseconds after each line feed (0x0A); with "
+                        "--delay -1 the file goes out in pieces that end at each line end."),
+         QStringLiteral("MS")},
+        {QStringLiteral("monitor"),
+         QStringLiteral("After the send, prints what the device answers for SECONDS seconds, "
+                        "as hex lines on standard output."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("report"),
+         QStringLiteral("Writes the timing report of a send byte by byte to FILE as JSON."),
+         QStringLiteral("FILE")},
+    };
+}
+
+struct SendRequest {
+    QString path;
+    transmit::SendOptions options;
+    std::optional<double> monitorSeconds; // none: no reply monitor
+    QString reportPath;                   // empty: no JSON report
+};
+
+Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) {
+    auto config = portConfigFrom(line.positional(0), lineArguments(line.parser()), stored,
+                                 serial::PortProfile::Send);
+    const Checked<double> delay = sendDelayFrom(line.value(QStringLiteral("delay")), stored);
+    Checked<SendRequest> request;
+    request.value.path = line.positional(1);
+    request.error = config.error;
+    if (request.error.isEmpty())
+        request.error = delay.error;
+    transmit::SendOptions &options = request.value.options;
+    options.port = config.value;
+    options.delayMs = delay.value;
+    options.mode2 = line.isSet(QStringLiteral("mode2")) || stored.mode2.value_or(false);
+    if (const auto lineDelay = line.value(QStringLiteral("line-delay"))) {
+        const std::optional<double> ms = nonNegativeMilliseconds(*lineDelay);
+        options.lineDelayMs = ms.value_or(0);
+        if (!ms && request.error.isEmpty())
+            request.error =
+                badValue(QStringLiteral("line-delay"), *lineDelay, QStringLiteral("0 or more"));
+    }
+    request.value.reportPath = line.value(QStringLiteral("report")).value_or(QString());
+    if (const auto monitor = line.value(QStringLiteral("monitor"))) {
+        request.value.monitorSeconds = positiveSeconds(*monitor);
+        options.replyMonitor = request.value.monitorSeconds.has_value();
+        if (!options.replyMonitor && request.error.isEmpty())
+            request.error =
+                badValue(QStringLiteral("monitor"), *monitor, QStringLiteral("more than 0"));
+    }
+    return request;
+}
+
+// One send, until the whole file is out (and the reply monitor's time is over), a failure, or
+// SIGINT/SIGTERM.
+class SendRun {
+public:
+    SendRun(std::optional<double> monitorSeconds, const QString &reportPath)
+        : m_monitorSeconds(monitorSeconds), m_reportPath(reportPath), m_replies(stdout) {
+        QObject::connect(&m_termination, &TerminationWatch::requested, &m_loop,
+                         [this] { m_session.abort(); });
+        QObject::connect(&m_session, &SendSession::progress, &m_loop,
+                         [this](qint64 sent, qint64 length) {
+                             m_sent = sent;
+                             m_length = length;
+                             m_progress.show(progressText());
+                         });
+        QObject::connect(&m_session, &SendSession::monitoringStarted, &m_loop,
+                         [this] { onMonitoringStarted(); });
+        QObject::connect(
+            &m_session, &SendSession::replyReceived, &m_loop,
+            [this](const QByteArray &bytes) { m_replies.add(bytes.constData(), bytes.size()); });
+        QObject::connect(&m_session, &SendSession::finished, &m_loop,
+                         [this](const transmit::SendResult &result) { onFinished(result); });
+    }
+
+    // Empty, or why the send could not start.
+    QString start(const QString &path, const transmit::SendOptions &options) {
+        bool rs485Refused = false;
+        const QString error = m_session.start(path, options, &rs485Refused);
+        if (error.isEmpty() && rs485Refused)
+            printWarning(QStringLiteral("Unable to pass data into driver"));
+        return error;
+    }
+
+    int finish() {
+        m_loop.exec();
+        m_session.takePort();
+        return m_exitCode;
+    }
+
+private:
+    QString progressText() const {
+        return sendProgressText(m_sent, m_length, m_progress.elapsedMs());
+    }
+
+    void onMonitoringStarted() {
+        // The send is over; the replies that follow go to standard output.
+        m_progress.finish(progressText());
+        m_progressDone = true;
+        QTimer::singleShot(qRound64(m_monitorSeconds.value_or(0) * 1000), &m_loop,
+                           [this] { m_session.abort(); });
+    }
+
+    void onFinished(const transmit::SendResult &result) {
+        m_replies.finish();
+        m_sent = result.sent;
+        m_length = result.length;
+        if (!m_progressDone)
+            m_progress.finish(progressText());
+        m_exitCode = result.end == transmit::SendEnd::Done ? kExitSuccess : kExitFailure;
+        if (result.end == transmit::SendEnd::ReadFailed)
+            printError(QStringLiteral("Could not read file ") + result.path);
+        else if (result.end == transmit::SendEnd::WriteFailed)
+            printError(QStringLiteral("Could not write port ") + result.portName);
+        else if (result.end == transmit::SendEnd::Aborted)
+            printError(QStringLiteral("Send interrupted after %1 of %2 bytes")
+                           .arg(result.sent)
+                           .arg(result.length));
+        if (result.timing.bytes > 0)
+            report(result.timing);
+        m_loop.quit();
+    }
+
+    // The timing of a send byte by byte, for a person on standard error, and as JSON.
+    void report(const transmit::TimingReport &timing) {
+        std::fprintf(stderr, "%s\n", qPrintable(transmit::timingReportText(timing)));
+        if (m_reportPath.isEmpty())
+            return;
+        const QByteArray json = transmit::timingReportJson(timing);
+        QFile file;
+        if (!platform::openWithoutBlocking(file, m_reportPath,
+                                           QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !platform::writeAndClose(file, json.constData(), json.size())) {
+            printError(QStringLiteral("Could not write file ") + m_reportPath);
+            m_exitCode = kExitFailure;
+        }
+    }
+
+    std::optional<double> m_monitorSeconds;
+    QString m_reportPath;
+    QEventLoop m_loop;
+    TerminationWatch m_termination;
+    ProgressLine m_progress;
+    HexPrinter m_replies;
+    qint64 m_sent = 0;
+    qint64 m_length = 0;
+    bool m_progressDone = false;
+    int m_exitCode = kExitFailure;
+    SendSession m_session;
+};
+
+} // namespace
+
+int runSend(const QStringList &arguments) {
+    CommandLine line(QStringLiteral("send"),
+                     QStringLiteral("Sends FILE to the device on PORT. Exits with 0 when the "
+                                    "whole file went out, 1 when it did not (a failure, or "
+                                    "Ctrl-C / SIGTERM). Options left out take the window's "
+                                    "stored settings."));
+    line.addPositional(QStringLiteral("PORT"),
+                       QStringLiteral("The serial port: COM1, ttyUSB0, /dev/ttyUSB0, ..."));
+    line.addPositional(QStringLiteral("FILE"), QStringLiteral("The file to send."));
+    line.addOptions(lineOptions());
+    line.addOptions(sendOptions());
+    if (const auto code = line.parse(arguments))
+        return *code;
+    const Checked<SendRequest> request = sendRequest(line, readStored());
+    if (!request.error.isEmpty())
+        return line.usageError(request.error);
+    SendRun run(request.value.monitorSeconds, request.value.reportPath);
+    if (const QString error = run.start(request.value.path, request.value.options);
+        !error.isEmpty()) {
+        printError(error);
+        return kExitFailure;
+    }
+    return run.finish();
+}
+
+} // namespace cli

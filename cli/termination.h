@@ -1,0 +1,29 @@
+// SIGINT and SIGTERM as a notification on the owner's thread, so that a transfer ends through
+// its session (file complete, port released) instead of the process dying mid-write.
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace cli {
+
+class TerminationWatch : public QObject {
+    Q_OBJECT
+public:
+    // One watch at a time: the handlers write into this watch's pipe.
+    explicit TerminationWatch(QObject *parent = nullptr);
+    // Puts the default handlers back.
+    ~TerminationWatch() override;
+
+signals:
+    // SIGINT or SIGTERM came; once per signal, on the owner's thread.
+    void requested();
+
+private:
+    void drain();
+
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+} // namespace cli

@@ -1,0 +1,145 @@
+#include "cli/transfer_options.h"
+
+#include "cli/command_line.h"
+#include "res/control_ids.h"
+#include "res/dialog_templates.h"
+#include "serial/baud.h"
+#include "transmit/send_logic.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+// A combo box of the window as a line option: the words the option takes (each selects the
+// item it begins, as a stored text does) and the window's default item.
+struct Choice {
+    QString option;
+    int controlId;
+    QStringList accepted;
+    QString fallback;
+};
+
+const Choice kDataBits{QStringLiteral("data"), ctl::DataBits, {"5", "6", "7", "8"}, "8"};
+const Choice kParity{
+    QStringLiteral("parity"), ctl::Parity, {"none", "odd", "even", "mark", "space"}, "None"};
+const Choice kStopBits{QStringLiteral("stop"), ctl::StopBits, {"1", "2"}, "1"};
+const Choice kFlow{QStringLiteral("flow"), ctl::Flow, {"none", "hardware", "software"}, "None"};
+
+constexpr std::uint32_t kDefaultBaud = 9600;
+
+void fail(QString &error, const QString &message) {
+    if (error.isEmpty())
+        error = message;
+}
+
+int choiceIndex(const Choice &choice, const std::optional<QString> &given,
+                const std::optional<QString> &stored, QString &error) {
+    const auto items = res::comboItems(choice.controlId);
+    if (given) {
+        if (choice.accepted.contains(*given, Qt::CaseInsensitive))
+            return res::indexByPrefix(items, *given);
+        fail(error, badValue(choice.option, *given, choice.accepted.join(QStringLiteral(", "))));
+        return -1;
+    }
+    // A stored text that selects nothing leaves the window's default, as in the window.
+    const int storedIndex = stored ? res::indexByPrefix(items, *stored) : -1;
+    return storedIndex >= 0 ? storedIndex : res::indexByPrefix(items, choice.fallback);
+}
+
+bool allDigits(const QString &text) {
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+std::uint32_t baudFrom(const std::optional<QString> &given, const std::optional<QString> &stored,
+                       QString &error) {
+    if (given) {
+        bool ok = false;
+        const uint baud = given->toUInt(&ok, 10);
+        if (ok && baud > 0 && allDigits(*given))
+            return baud;
+        fail(error, badValue(QStringLiteral("baud"), *given, QStringLiteral("a decimal rate")));
+        return 0;
+    }
+    // The window reads its baud text by the leading digits; none keep the port's rate.
+    if (stored && !stored->isEmpty())
+        return serial::baudFromText(*stored);
+    return kDefaultBaud;
+}
+
+} // namespace
+
+QList<QCommandLineOption> lineOptions() {
+    return {
+        {QStringLiteral("baud"), QStringLiteral("The baud rate; any decimal rate."),
+         QStringLiteral("RATE")},
+        {QStringLiteral("data"), QStringLiteral("Data bits: 5, 6, 7 or 8."),
+         QStringLiteral("BITS")},
+        {QStringLiteral("parity"), QStringLiteral("Parity: none, odd, even, mark or space."),
+         QStringLiteral("PARITY")},
+        {QStringLiteral("stop"), QStringLiteral("Stop bits: 1 or 2."), QStringLiteral("BITS")},
+        {QStringLiteral("flow"),
+         QStringLiteral("Flow control: none, hardware (RTS/CTS) or software (XON/XOFF)."),
+         QStringLiteral("FLOW")},
+        {QStringLiteral("rs485"), QStringLiteral("Asks the driver for RS485 mode.")},
+    };
+}
+
+LineArguments lineArguments(const QCommandLineParser &parser) {
+    const auto value = [&](const char *name) -> std::optional<QString> {
+        const QString option = QLatin1String(name);
+        return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
+    };
+    return {value("baud"), value("data"), value("parity"),
+            value("stop"), value("flow"), parser.isSet(QStringLiteral("rs485"))};
+}
+
+Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineArguments &given,
+                                           const Stored &stored, serial::PortProfile profile) {
+    Checked<serial::PortConfig> result;
+    serial::PortConfig &config = result.value;
+    QString &error = result.error;
+    config.portName = portName;
+    config.rs485 = given.rs485;
+    config.profile = profile;
+    config.line.baud = baudFrom(given.baud, stored.baud, error);
+    config.line.dataBitsIndex = choiceIndex(kDataBits, given.dataBits, stored.dataBits, error);
+    config.line.stopBitsIndex = choiceIndex(kStopBits, given.stopBits, stored.stopBits, error);
+    config.line.parityIndex = choiceIndex(kParity, given.parity, stored.parity, error);
+    config.line.flowIndex = choiceIndex(kFlow, given.flow, stored.flow, error);
+    return result;
+}
+
+Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored &stored) {
+    constexpr double kChunks = transmit::kWholeChunks;
+    if (given) {
+        bool ok = false;
+        const double ms = given->toDouble(&ok);
+        if (ok && std::isfinite(ms) && (ms >= 0 || ms == kChunks))
+            return {ms, {}};
+        return {kChunks, badValue(QStringLiteral("delay"), *given,
+                                  QStringLiteral("-1, or 0 or more milliseconds"))};
+    }
+    // The window stores its delay as an integer; a text that is none leaves the default.
+    bool ok = false;
+    const int storedMs = stored.delay ? stored.delay->trimmed().toInt(&ok, 10) : 0;
+    return {ok ? double(storedMs) : kChunks, {}};
+}
+
+CaptureLocation captureLocationFrom(const std::optional<QString> &directory,
+                                    const std::optional<QString> &name, const Stored &stored,
+                                    const QString &home) {
+    const auto pick = [](const std::optional<QString> &given,
+                         const std::optional<QString> &storedText, const QString &fallback) {
+        if (given)
+            return *given;
+        return storedText && !storedText->isEmpty() ? *storedText : fallback;
+    };
+    return {pick(directory, stored.dropDirectory, home),
+            pick(name, stored.captureFile, QStringLiteral("data000000.bin"))};
+}
+
+} // namespace cli

@@ -1,0 +1,56 @@
+// The settings of a transfer from its arguments and the window's stored settings: what the
+// user left out takes the stored value, else the window's default. Pure functions, so that
+// tests call them with any stored values.
+#pragma once
+
+#include "cli/stored.h"
+#include "serial/port_config.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QString>
+#include <optional>
+
+namespace cli {
+
+// A value, or why the arguments give none (bad usage).
+template <class T> struct Checked {
+    T value{};
+    QString error;
+};
+
+// The line options of capture and send as given: --baud, --data, --parity, --stop, --flow
+// (none where left out) and --rs485.
+struct LineArguments {
+    std::optional<QString> baud;
+    std::optional<QString> dataBits;
+    std::optional<QString> parity;
+    std::optional<QString> stopBits;
+    std::optional<QString> flow;
+    bool rs485 = false;
+};
+
+QList<QCommandLineOption> lineOptions();
+LineArguments lineArguments(const QCommandLineParser &parser);
+
+// The port's configuration: the baud rate and the indices of the window's combo box lists.
+// A stored text selects the first item it begins with, as the window restores it.
+Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineArguments &given,
+                                           const Stored &stored, serial::PortProfile profile);
+
+// The send's pause after each byte in milliseconds: -1 (whole chunks) or 0 and more, given
+// with fractions; else the stored integer, else -1.
+Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored &stored);
+
+struct CaptureLocation {
+    QString directory;
+    QString name;
+};
+// The given directory and name, else the stored ones, else the home directory and
+// data000000.bin.
+CaptureLocation captureLocationFrom(const std::optional<QString> &directory,
+                                    const std::optional<QString> &name, const Stored &stored,
+                                    const QString &home);
+
+} // namespace cli

@@ -1,0 +1,105 @@
+// kalvosan-cli's settings from its arguments and the window's stored settings, called
+// directly: what the user leaves out takes the stored value, else the window's default.
+#include "cli/stored.h"
+#include "cli/transfer_options.h"
+
+#include <QSettings>
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace {
+
+using cli::LineArguments;
+using cli::Stored;
+
+// {baud, data bits, stop bits, parity, flow} as the window's combo box indices.
+std::tuple<std::uint32_t, int, int, int, int> line(const cli::Checked<serial::PortConfig> &c) {
+    EXPECT_EQ(c.error, QString());
+    const serial::LineSettings &l = c.value.line;
+    return {l.baud, l.dataBitsIndex, l.stopBitsIndex, l.parityIndex, l.flowIndex};
+}
+
+cli::Checked<serial::PortConfig> config(const LineArguments &given, const Stored &stored = {}) {
+    return cli::portConfigFrom("ttyUSB0", given, stored, serial::PortProfile::Send);
+}
+
+TEST(CliOptions, LeftOutLineOptionsTakeTheStoredSettingsElseTheWindowsDefaults) {
+    // 9600 baud, "8", "1", "None", "None"
+    EXPECT_EQ(line(config({})), std::make_tuple(9600u, 4, 0, 2, 2));
+    // Stored texts select by prefix, in any case, as the window restores them.
+    Stored stored;
+    stored.baud = "57600";
+    stored.dataBits = "7";
+    stored.stopBits = "2";
+    stored.parity = "od";
+    stored.flow = "HARD";
+    EXPECT_EQ(line(config({}, stored)), std::make_tuple(57600u, 3, 2, 3, 0));
+    // A stored text that selects nothing keeps the default.
+    stored.parity = "sometimes";
+    EXPECT_EQ(std::get<3>(line(config({}, stored))), 2);
+    // Given options win.
+    const LineArguments given{"750000", "5", "Space", "1", "software", true};
+    const auto chosen = config(given, stored);
+    EXPECT_EQ(line(chosen), std::make_tuple(750000u, 1, 0, 4, 1));
+    EXPECT_TRUE(chosen.value.rs485);
+    EXPECT_EQ(chosen.value.portName, "ttyUSB0");
+    EXPECT_EQ(chosen.value.profile, serial::PortProfile::Send);
+}
+
+TEST(CliOptions, ValuesOutsideTheAllowedOnesAreBadUsage) {
+    using A = LineArguments;
+    const std::tuple<std::optional<QString> A::*, const char *, const char *> bad[] = {
+        {&A::baud, "0", "--baud"},       {&A::baud, "96OO", "--baud"},
+        {&A::baud, "+9600", "--baud"},   {&A::dataBits, "4", "--data"},
+        {&A::dataBits, "9", "--data"},   {&A::parity, "e", "--parity"},
+        {&A::stopBits, "1.5", "--stop"}, {&A::flow, "dsr", "--flow"},
+    };
+    for (const auto &[member, value, option] : bad) {
+        LineArguments given;
+        given.*member = QString(value);
+        EXPECT_TRUE(config(given).error.contains(QLatin1String(option))) << option << value;
+    }
+    for (const char *delay : {"-2", "-0.5", "fast", "nan", "inf", ""})
+        EXPECT_FALSE(cli::sendDelayFrom(QString(delay), {}).error.isEmpty()) << delay;
+}
+
+TEST(CliOptions, TheDelayAndTheCaptureFileFallBackToTheStoredOnes) {
+    Stored stored;
+    EXPECT_EQ(cli::sendDelayFrom(std::nullopt, stored).value, -1);
+    EXPECT_EQ(cli::sendDelayFrom(QString("0.25"), stored).value, 0.25);
+    stored.delay = " 3 ";
+    EXPECT_EQ(cli::sendDelayFrom(std::nullopt, stored).value, 3);
+    EXPECT_EQ(cli::sendDelayFrom(QString("-1"), stored).value, -1);
+    stored.delay = "3.5"; // the window stores integers; anything else leaves the default
+    EXPECT_EQ(cli::sendDelayFrom(std::nullopt, stored).value, -1);
+
+    const auto where = [&](std::optional<QString> dir, std::optional<QString> name) {
+        const cli::CaptureLocation l = cli::captureLocationFrom(dir, name, stored, "/home/u");
+        return l.directory + '|' + l.name;
+    };
+    EXPECT_EQ(where({}, {}), "/home/u|data000000.bin");
+    stored.dropDirectory = "/srv/drop";
+    stored.captureFile = "log0042.vmf";
+    EXPECT_EQ(where({}, {}), "/srv/drop|log0042.vmf");
+    EXPECT_EQ(where(QString("."), QString("x1.bin")), ".|x1.bin");
+}
+
+TEST(CliOptions, TheStoredSettingsAreTheWindowsFile) {
+    {
+        QSettings window(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan"));
+        window.setValue("Settings/baudrate", "57600");
+        window.setValue("Settings/file1", "data000007.bin");
+        window.setValue("Settings/mode", QByteArray("\x01\x00\x00\x00", 4));
+    }
+    const Stored stored = cli::readStored();
+    EXPECT_EQ(stored.baud, "57600");
+    EXPECT_EQ(stored.captureFile, "data000007.bin");
+    EXPECT_EQ(stored.mode2, true);
+    EXPECT_FALSE(stored.parity.has_value());
+    cli::storeCaptureFile("data000008.bin");
+    EXPECT_EQ(cli::readStored().captureFile, "data000008.bin");
+    QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+}
+
+} // namespace

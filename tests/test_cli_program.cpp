@@ -1,0 +1,185 @@
+// The real kalvosan-cli, run as a user runs it, with ptys as the devices and settings of the
+// test's own.
+#include "tests/test_cli_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace testsupport;
+
+// The 20 bytes of the hex tests and their lines in the editor pane's format.
+const QByteArray kTwentyBytes("Hello, world!\x00\x01\xff\x7f"
+                              "ABC",
+                              20);
+const QByteArray kFirstLine =
+    "00000  48 65 6C 6C  6F 2C 20 77  6F 72 6C 64  21 00 01 FF  Hello, world!...\n";
+const QByteArray kShortLine = QByteArray("00010  7F 41 42 43").leftJustified(59) + ".ABC\n";
+
+class CliProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_config.isValid() && m_dir.isValid());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // The window's settings file of this test alone; the lock folder is the test program's.
+        environment.insert("XDG_CONFIG_HOME", m_config.path());
+        m_process.setProcessEnvironment(environment);
+    }
+    void TearDown() override {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    void start(const QStringList &arguments) {
+        m_process.start(QCoreApplication::applicationDirPath() + "/kalvosan-cli", arguments);
+        ASSERT_TRUE(m_process.waitForStarted());
+    }
+    // Waits for the end (a bound against hangs only) and gives the exit code. The process
+    // may have ended already while the test's pty helper ran the event loop.
+    int finish(int timeoutMs = 30000) {
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
+            return -1;
+        m_out = m_process.readAllStandardOutput();
+        m_err = m_process.readAllStandardError();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -2;
+    }
+    int run(const QStringList &arguments) {
+        start(arguments);
+        return finish();
+    }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_config;
+    QTemporaryDir m_dir;
+    Pty m_pty;
+    QProcess m_process;
+    QByteArray m_out;
+    QByteArray m_err;
+};
+
+TEST_F(CliProgram, CapturesNumberedFilesUntilTheByteCountOrASignal) {
+    const QString first = path("data000000.bin");
+    start({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--bytes", "4096"});
+    ASSERT_TRUE(syncCapture(m_pty, first));
+    const qint64 synced = QFileInfo(first).size();
+    // More than the count: the capture ends at its byte.
+    const QByteArray burst = randomPayload(4096 - synced + 100);
+    m_pty.write(burst);
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(readFile(first), QByteArray(synced, kSync) + burst.left(4096 - synced));
+    EXPECT_EQ(m_out, (first + "\t4096\n").toLocal8Bit());
+    EXPECT_EQ(m_err, "") << "no progress line when standard error is no terminal";
+
+    // The next capture takes the next name; SIGTERM ends it with its file complete.
+    const QString second = path("data000001.bin");
+    start({"capture", m_pty.slavePath(), "--dir", m_dir.path()});
+    ASSERT_TRUE(syncCapture(m_pty, second));
+    m_pty.write("DATA");
+    ASSERT_TRUE(waitUntil([&] { return readFile(second).endsWith("DATA"); }));
+    m_process.terminate();
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(afterSync(readFile(second)), "DATA");
+    EXPECT_EQ(m_out, (second + '\t' + QString::number(QFileInfo(second).size()) + '\n'));
+
+    // And the port was released: a third capture opens it, and ends after its time.
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--seconds", "0.3"}), 0)
+        << m_err.constData();
+    EXPECT_EQ(m_out, (path("data000002.bin") + "\t0\n").toLocal8Bit());
+}
+
+TEST_F(CliProgram, SendsAFileWholeOrByteByByte) {
+    const QByteArray payload = randomPayload(96 * 1024);
+    writeFile(path("send.bin"), payload);
+    start({"send", m_pty.slavePath(), path("send.bin"), "--delay", "-1", "--baud", "115200"});
+    EXPECT_EQ(m_pty.read(int(payload.size()), 20000), payload);
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(m_out + m_err, "");
+
+    const QByteArray small = randomPayload(300, 7);
+    writeFile(path("small.bin"), small);
+    start({"send", m_pty.slavePath(), path("small.bin"), "--delay", "0.2"});
+    EXPECT_EQ(m_pty.read(int(small.size()), 20000), small);
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+}
+
+TEST_F(CliProgram, AnInterruptedSendFailsAndTheMonitorPrintsTheReplyAsHexLines) {
+    writeFile(path("slow.bin"), QByteArray(1000, 's'));
+    start({"send", m_pty.slavePath(), path("slow.bin"), "--delay", "50"});
+    QByteArray received = m_pty.read(2);
+    ASSERT_GE(received.size(), 2);
+    m_process.terminate();
+    EXPECT_EQ(finish(), 1);
+    // The program has ended: all it sent is in the pty.
+    received += m_pty.read(1000, 200);
+    EXPECT_TRUE(m_err.contains("interrupted after " + QByteArray::number(received.size()) +
+                               " of 1000 bytes"))
+        << m_err.constData() << " with " << received.size() << " received";
+
+    writeFile(path("ping.bin"), "PING");
+    start({"send", m_pty.slavePath(), path("ping.bin"), "--monitor", "1"});
+    ASSERT_EQ(m_pty.read(4), "PING");
+    m_pty.write(kTwentyBytes);
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(m_out, kFirstLine + kShortLine);
+}
+
+TEST_F(CliProgram, PrintsAFileAsTheEditorPaneAndFollowsItAsItGrows) {
+    writeFile(path("twenty.bin"), kTwentyBytes);
+    ASSERT_EQ(run({"hex", path("twenty.bin")}), 0) << m_err.constData();
+    EXPECT_EQ(m_out, kFirstLine + kShortLine);
+
+    start({"hex", path("twenty.bin"), "--follow"});
+    // Only complete lines while it follows.
+    ASSERT_TRUE(waitUntil([&] { return m_process.bytesAvailable() >= kFirstLine.size(); }));
+    QFile file(path("twenty.bin"));
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("0123456789abcd");
+    file.close();
+    const QByteArray second =
+        "00010  7F 41 42 43  30 31 32 33  34 35 36 37  38 39 61 62  .ABC0123456789ab\n";
+    const qint64 twoLines = kFirstLine.size() + second.size();
+    ASSERT_TRUE(waitUntil([&] { return m_process.bytesAvailable() >= twoLines; }));
+    // The last partial line comes at the end.
+    m_process.terminate();
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(m_out, kFirstLine + second + QByteArray("00020  63 64").leftJustified(59) + "cd\n");
+}
+
+TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
+    const QStringList usage[] = {
+        {"frobnicate"},
+        {"capture"},
+        {"send", m_pty.slavePath(), path("x.bin"), "--bogus"},
+        {"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--parity", "sometimes"},
+        {"send", m_pty.slavePath(), path("x.bin"), "--delay"},
+        {"hex", path("a"), path("b")},
+    };
+    for (const QStringList &arguments : usage) {
+        EXPECT_EQ(run(arguments), 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(m_err.contains("--help")) << m_err.constData();
+    }
+    EXPECT_TRUE(QDir(m_dir.path()).isEmpty()) << "bad usage opened nothing";
+
+    ASSERT_EQ(run({"capture", "/nonexistent/ttyX", "--dir", m_dir.path()}), 1);
+    EXPECT_TRUE(m_err.contains("Could not open port /nonexistent/ttyX")) << m_err.constData();
+    EXPECT_EQ(m_out, "");
+    ASSERT_EQ(run({"send", m_pty.slavePath(), path("missing.bin")}), 1);
+    EXPECT_TRUE(m_err.contains("Could not open file " + path("missing.bin").toLocal8Bit()));
+    // A FIFO would block an open for a writer that never comes.
+    ASSERT_EQ(::mkfifo(path("fifo").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(run({"hex", path("fifo")}), 1);
+    EXPECT_TRUE(m_err.contains("Could not open file " + path("fifo").toLocal8Bit()));
+
+    ASSERT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(m_out, "kalvosan-cli 1.2\n");
+}
+
+} // namespace

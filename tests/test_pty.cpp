@@ -1,0 +1,106 @@
+#include "tests/test_pty.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+Pty::Pty() {
+    char name[256] = {};
+    int slave = -1;
+    if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    // Raw on both sides so that every byte value passes unchanged.
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    m_keepSlave = slave;
+    m_slavePath = QString::fromLocal8Bit(name);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty() {
+    closeMaster();
+    if (m_keepSlave >= 0)
+        ::close(m_keepSlave);
+}
+
+void Pty::closeMaster() {
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
+void Pty::write(const QByteArray &bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            throw std::runtime_error("write to pty master failed");
+        pollfd p{m_master, POLLOUT, 0};
+        ::poll(&p, 1, 50);
+    }
+}
+
+QByteArray Pty::read(int atLeast, int timeoutMs) {
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    char buf[65536];
+    while (timer.elapsed() < timeoutMs) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, n);
+            if (out.size() >= atLeast)
+                break;
+            continue;
+        }
+        pollfd p{m_master, POLLIN, 0};
+        ::poll(&p, 1, 10);
+        QCoreApplication::processEvents();
+    }
+    return out;
+}
+
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond()) {
+        if (timer.elapsed() > timeoutMs)
+            return cond();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write test file");
+    f.write(bytes);
+}
+
+} // namespace testsupport
