@@ -22,48 +22,7 @@ const QByteArray kFirstLine =
     "00000  48 65 6C 6C  6F 2C 20 77  6F 72 6C 64  21 00 01 FF  Hello, world!...\n";
 const QByteArray kShortLine = QByteArray("00010  7F 41 42 43").leftJustified(59) + ".ABC\n";
 
-class CliProgram : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_config.isValid() && m_dir.isValid());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // The window's settings file of this test alone; the lock folder is the test program's.
-        environment.insert("XDG_CONFIG_HOME", m_config.path());
-        m_process.setProcessEnvironment(environment);
-    }
-    void TearDown() override {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    void start(const QStringList &arguments) {
-        m_process.start(QCoreApplication::applicationDirPath() + "/kalvosan-cli", arguments);
-        ASSERT_TRUE(m_process.waitForStarted());
-    }
-    // Waits for the end (a bound against hangs only) and gives the exit code. The process
-    // may have ended already while the test's pty helper ran the event loop.
-    int finish(int timeoutMs = 30000) {
-        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
-            return -1;
-        m_out = m_process.readAllStandardOutput();
-        m_err = m_process.readAllStandardError();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -2;
-    }
-    int run(const QStringList &arguments) {
-        start(arguments);
-        return finish();
-    }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-
-    QTemporaryDir m_config;
-    QTemporaryDir m_dir;
-    Pty m_pty;
-    QProcess m_process;
-    QByteArray m_out;
-    QByteArray m_err;
-};
+using CliProgram = CliProcessTest;
 
 TEST_F(CliProgram, CapturesNumberedFilesUntilTheByteCountOrASignal) {
     const QString first = path("data000000.bin");

@@ -28,6 +28,10 @@ Pty::Pty() {
     m_keepSlave = slave;
     m_slavePath = QString::fromLocal8Bit(name);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // A program the test starts must not hold the device's side open too: closing it here
+    // would then not hang the device up.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_keepSlave, F_SETFD, FD_CLOEXEC);
 }
 
 Pty::~Pty() {
