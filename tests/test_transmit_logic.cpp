@@ -69,17 +69,19 @@ TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
     EXPECT_EQ(big.position(0), 0);
 }
 
-TEST(SendProgress, AnUpdateIsPostedOnlyWhenThePreviousWasShownAndTheLastCountArrives) {
+TEST(SendProgress, TheOwnerSeesTheLatestCountOnceAndNothingOfAnEarlierSend) {
+    using Count = transmit::ProgressMailbox::Count;
     transmit::ProgressMailbox mailbox;
-    int posts = 0;
-    const auto post = [&posts] { ++posts; };
-    mailbox.report(4096, 10000, post);
-    mailbox.report(8192, 10000, post); // the window has not shown the first one yet
-    EXPECT_EQ(posts, 1);
-    EXPECT_EQ(mailbox.take(), std::make_pair(qint64(8192), qint64(10000)));
-    mailbox.report(10000, 12000, post);
-    EXPECT_EQ(posts, 2);
-    EXPECT_EQ(mailbox.take(), std::make_pair(qint64(10000), qint64(12000)));
+    EXPECT_FALSE(mailbox.takeNew());
+    mailbox.report(4096, 10000);
+    mailbox.report(8192, 10000); // the window has not looked since the first
+    EXPECT_EQ(mailbox.takeNew(), (Count{8192, 10000}));
+    EXPECT_FALSE(mailbox.takeNew());
+    mailbox.report(10000, 12000);
+    EXPECT_EQ(mailbox.takeNew(), (Count{10000, 12000}));
+    mailbox.report(4096, 4096);
+    mailbox.clear(); // the next send starts before the window looked
+    EXPECT_FALSE(mailbox.takeNew());
 }
 
 TEST(SendTexts, TitleAndTemporaryPath) {
