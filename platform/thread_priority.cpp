@@ -1,5 +1,6 @@
 #include "platform/thread_priority.h"
 
+#include <cerrno>
 #include <cstring>
 #include <sched.h>
 #include <sys/mman.h>
@@ -18,11 +19,22 @@ pid_t threadId() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
 }
 
+// On Linux the nice value of a thread is set and read through its thread id.
+bool setThreadNice(int nice) {
+    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(threadId()), nice) == 0;
+}
+
 } // namespace
 
 bool raiseToTimeCritical() {
-    // On Linux the nice value of a thread is set through its thread id.
-    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(threadId()), -20) == 0;
+    return setThreadNice(-20);
+}
+
+bool lowerToNormalPriority() {
+    // The program's own priority is that of its main thread, whose id is the process id.
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+    return errno == 0 && setThreadNice(nice);
 }
 
 #ifdef __linux__
@@ -30,6 +42,10 @@ bool raiseToTimeCritical() {
 static_assert(sizeof(cpu_set_t) == sizeof(std::array<unsigned long, 16>));
 
 PreciseTiming::PreciseTiming() {
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(threadId()));
+    if (errno == 0 && raiseToTimeCritical())
+        m_nice = nice;
     cpu_set_t before;
     const int core = ::sched_getcpu();
     if (core >= 0 && core < CPU_SETSIZE && ::sched_getaffinity(0, sizeof before, &before) == 0) {
@@ -54,6 +70,8 @@ PreciseTiming::~PreciseTiming() {
         std::memcpy(&before, m_cores.data(), sizeof before);
         ::sched_setaffinity(0, sizeof before, &before);
     }
+    if (m_nice != kNoNice)
+        setThreadNice(m_nice);
 }
 
 void PreciseTiming::lockMemory(const void *memory, std::size_t size) {

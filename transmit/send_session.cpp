@@ -61,6 +61,7 @@ bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
     m_nextByteNs = 0;
     m_gaps.start(options.delayMs, options.lineDelayMs);
     m_timed = false;
+    m_wholeChunkPace = false;
     m_running = true;
     if (!m_worker.start([this](std::uint64_t generation) { SendWorker(generation); })) {
         m_running = false;
@@ -244,9 +245,21 @@ ChunkResult SendSession::WriteOnce(const char *data, std::uint32_t count) {
 ChunkResult SendSession::writeChunk(const char *data, std::uint32_t count) {
     if (m_delayMs.load() != transmit::kWholeChunks)
         return SendChunkDelayed(data, count);
+    paceForWholeChunks();
     if (m_options.lineDelayMs > 0)
         return SendChunkByLines(data, count);
     return m_mode2 ? WriteOnce(data, count) : WriteFully(data, count);
+}
+
+// Whole chunks gain nothing from the high priority of the worker: they wait for the device,
+// not for a core, and on a pseudo-terminal a nice -20 writer holds up the kernel worker that
+// moves its chunks on.
+void SendSession::paceForWholeChunks() {
+    if (m_wholeChunkPace)
+        return;
+    m_preciseTiming.reset();
+    platform::lowerToNormalPriority();
+    m_wholeChunkPace = true;
 }
 
 // Each byte's write is complete (the output queue empty) before its pause starts, so the
@@ -255,7 +268,7 @@ ChunkResult SendSession::writeChunk(const char *data, std::uint32_t count) {
 // the completion: what the worker does meanwhile (the progress, reading the next chunk of
 // the file) is part of the pause instead of adding to it.
 ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count) {
-    if (!m_timed)
+    if (!m_preciseTiming)
         keepPreciseTime(data, count);
     const std::int64_t lineDelay = transmit::delayNanoseconds(m_options.lineDelayMs);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -272,10 +285,12 @@ ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count)
     return {WriteEnd::Written, count};
 }
 
-// From the first byte sent one at a time to the end of the send, the worker keeps to its
-// core, sleeps without timer slack, and has the gap histogram and the chunk buffer in RAM.
+// From the first byte sent one at a time to the end of the send (or to the next whole chunk),
+// the worker runs at the highest priority allowed, keeps to its core, sleeps without timer
+// slack, and has the gap histogram and the chunk buffer in RAM.
 void SendSession::keepPreciseTime(const char *chunk, std::uint32_t count) {
     m_timed = true;
+    m_wholeChunkPace = false;
     m_preciseTiming.emplace();
     m_preciseTiming->lockMemory(&m_gaps, sizeof m_gaps);
     m_preciseTiming->lockMemory(chunk, count);

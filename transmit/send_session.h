@@ -124,6 +124,7 @@ private:
     void reportProgress(qint64 sent, std::int64_t nowNs);
     void showProgress();
     void keepPreciseTime(const char *chunk, std::uint32_t count);
+    void paceForWholeChunks();
 
     QFile m_file;
     QString m_path;
@@ -146,6 +147,7 @@ private:
     std::int64_t m_nextByteNs = 0;
     transmit::GapRecorder m_gaps;
     bool m_timed = false;
+    bool m_wholeChunkPace = false;
     std::optional<platform::PreciseTiming> m_preciseTiming;
     // Declared last: it is joined first, while everything the worker uses is still there.
     platform::SessionWorker m_worker;
