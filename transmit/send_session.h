@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace transmit {
 
@@ -123,7 +124,7 @@ private:
     void ReplyMonitor(std::uint64_t generation);
     void reportProgress(qint64 sent, std::int64_t nowNs);
     void showProgress();
-    void keepPreciseTime(const char *chunk, std::uint32_t count);
+    void keepPreciseTime();
     void paceForWholeChunks();
 
     QFile m_file;
@@ -138,9 +139,10 @@ private:
     std::atomic<bool> m_mode2{false};
     transmit::ProgressMailbox m_progress;
     QTimer m_progressTimer;
-    // Worker only: the count of the chunks sent so far, the send file's length as last looked
-    // up and when to look again, when the next byte of a send byte by byte is due, the gaps
-    // between its bytes and the thread's settings for it.
+    // Worker only: the block of the file being sent, the bytes sent so far, the send file's
+    // length as last looked up and when to look again, when the next byte of a send byte by
+    // byte is due, the gaps between its bytes, and the thread's settings for either pace.
+    std::vector<char> m_block;
     qint64 m_sent = 0;
     qint64 m_length = 0;
     std::int64_t m_nextLengthNs = 0;
