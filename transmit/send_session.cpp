@@ -58,11 +58,13 @@ bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
     m_delayMs = options.delayMs;
     m_mode2 = options.mode2;
     m_writePending = false;
+    m_monitoringShown = false;
     m_progress.clear();
     m_sent = 0;
     m_length = m_file.size();
     m_nextLengthNs = 0;
     m_nextByteNs = 0;
+    m_reported = false;
     m_gaps.start(options.delayMs, options.lineDelayMs);
     m_timed = false;
     m_wholeChunkPace = false;
@@ -130,6 +132,7 @@ void SendSession::reportProgress(qint64 sent, std::int64_t nowNs) {
         m_nextLengthNs = nowNs + std::int64_t(transmit::ProgressMailbox::kPeriodMs) * 1'000'000;
     }
     m_progress.report(sent, m_length);
+    m_reported = true;
 }
 
 // Owner: on the timer while the worker runs, and once more at its end.
@@ -160,6 +163,7 @@ SendSession::Outcome SendSession::sendChunks() {
         if (written.end != WriteEnd::Written) {
             // What really went out, also of a chunk cut short.
             m_sent += written.taken;
+            reportProgress(m_sent, transmit::steadyNanoseconds());
             return {written.end == WriteEnd::Failed ? SendEnd::WriteFailed : SendEnd::Aborted,
                     m_sent};
         }
@@ -174,7 +178,11 @@ void SendSession::SendWorker(std::uint64_t generation) {
     m_port->setDtr(true);
     const Outcome outcome = sendChunks();
     m_preciseTiming.reset();
-    m_progress.report(outcome.sent, m_file.size());
+    // The last count, with the file's length at the end, shown before anything that follows.
+    if (m_reported) {
+        m_progress.report(outcome.sent, m_file.size());
+        m_worker.post(generation, [this] { showProgress(); });
+    }
     const transmit::SendResult result{outcome.end,
                                       outcome.sent,
                                       m_file.size(),
@@ -198,7 +206,11 @@ void SendSession::SendWorker(std::uint64_t generation) {
 // After an editor send: every 20 ms what the port has queued goes to the owner, until Abort.
 void SendSession::ReplyMonitor(std::uint64_t generation) {
     m_monitoring = true;
-    m_worker.post(generation, [this] { emit monitoringStarted(); });
+    m_worker.post(generation, [this] {
+        showProgress();
+        m_monitoringShown = true;
+        emit monitoringStarted();
+    });
     char buffer[kMonitorChunk];
     while (m_running && !m_stopMonitor) {
         std::this_thread::sleep_for(kMonitorPeriod);

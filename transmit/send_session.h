@@ -89,8 +89,9 @@ public:
         m_progressTimer.stop();
         m_worker.discardPending();
     }
-    // The reply monitor runs: the bytes are out and the device's answer is being shown.
-    bool monitoring() const { return m_monitoring.load(); }
+    // The reply monitor runs: the bytes are out (the owner has shown their count) and the
+    // device's answer is being shown.
+    bool monitoring() const { return m_monitoring.load() && m_monitoringShown.load(); }
     // The port of the last send, once its worker has ended (open, DTR low).
     std::unique_ptr<serial::SerialPort> takePort();
 
@@ -135,15 +136,18 @@ private:
     std::atomic<bool> m_writePending{false};
     std::atomic<bool> m_stopMonitor{true};
     std::atomic<bool> m_monitoring{false};
+    std::atomic<bool> m_monitoringShown{false};
     std::atomic<double> m_delayMs{transmit::kWholeChunks};
     std::atomic<bool> m_mode2{false};
     transmit::ProgressMailbox m_progress;
     QTimer m_progressTimer;
-    // Worker only: the block of the file being sent, the bytes sent so far, the send file's
-    // length as last looked up and when to look again, when the next byte of a send byte by
-    // byte is due, the gaps between its bytes, and the thread's settings for either pace.
+    // Worker only: the block of the file being sent, the bytes sent so far (and whether any
+    // count was reported), the send file's length as last looked up and when to look again, when
+    // the next byte of a send byte by byte is due, the gaps between its bytes, and the thread's
+    // settings for either pace.
     std::vector<char> m_block;
     qint64 m_sent = 0;
+    bool m_reported = false;
     qint64 m_length = 0;
     std::int64_t m_nextLengthNs = 0;
     std::int64_t m_nextByteNs = 0;
