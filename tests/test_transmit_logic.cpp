@@ -1,5 +1,6 @@
 // The pure parts of a send: the busy-wait, the progress scale, the title and the temporary file.
 #include "platform/files.h"
+#include "platform/thread_priority.h"
 #include "tests/test_support.h"
 #include "transmit/send_logic.h"
 
@@ -11,6 +12,8 @@
 
 #include <chrono>
 #include <limits>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <thread>
 
 namespace {
@@ -49,6 +52,27 @@ TEST(SendDelay, WaitNanosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
     transmit::WaitNanoseconds(3600LL * 1000 * 1000 * 1000, running);
     stopper.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+// What the per-byte pace asks of the thread lasts as long as the scope: the reply monitor and
+// the next send get the thread back as it was.
+TEST(SendDelay, PreciseTimingHoldsTheThreadToOneCoreAndGivesItBack) {
+    std::thread([] {
+        cpu_set_t before;
+        ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+        const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+        {
+            const platform::PreciseTiming precise;
+            cpu_set_t during;
+            ASSERT_EQ(sched_getaffinity(0, sizeof during, &during), 0);
+            EXPECT_EQ(CPU_COUNT(&during), 1);
+            EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
+        }
+        cpu_set_t after;
+        ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+        EXPECT_TRUE(CPU_EQUAL(&before, &after));
+        EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack);
+    }).join();
 }
 
 TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
