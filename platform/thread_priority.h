@@ -15,20 +15,20 @@ namespace platform {
 // work that moves its bytes, so the pauses the device sees would get worse, not better.
 bool raiseToTimeCritical();
 
-// Back to the program's own priority (nice 0 unless started otherwise), for a thread whose work is
-// carried on by the kernel's own workers, which run at normal priority: a pseudo-terminal moves
-// each chunk written to it in such a worker, and a writer at nice -20 on the same core delays it
-// (whole chunks went at 0.7 of `cat`'s rate instead of 0.9).
+// Back to the program's own priority (nice 0 unless started otherwise), for a thread whose
+// work is carried on by the kernel's own workers, which run at normal priority: a
+// pseudo-terminal moves each chunk written to it in such a worker, and a writer at nice -20
+// held it up (whole chunks reached about 0.7 of `cat`'s rate instead of 0.85 to 1).
 bool lowerToNormalPriority();
 
 // For the stretch of a thread that keeps exact time (the pauses between the bytes of a send):
-// the thread runs at the highest priority allowed (raiseToTimeCritical), stays on the core it
-// runs on, so that the scheduler neither balances it away nor
-// wakes it on another core mid-send; its sleeps end without the default 50 us timer slack;
-// memory handed to lockMemory is faulted in and kept in RAM, so that recording a rare gap
-// never waits for a page. Each part silently does nothing where the system does not allow
-// it; the end of the scope gives the thread its priority, cores and slack and the memory back.
-// Create and destroy it on the same thread.
+// the thread runs at the highest priority allowed (raiseToTimeCritical); it stays on the core
+// it runs on, so that the scheduler neither balances it away nor wakes it on another core
+// mid-send; its sleeps end without the default 50 us timer slack; memory handed to lockMemory
+// is faulted in and kept in RAM, so that recording a rare gap never waits for a page. Each
+// part silently does nothing where the system does not allow it; the end of the scope gives
+// the thread its priority, cores and slack and the memory back. Create and destroy it on the
+// same thread.
 class PreciseTiming {
 public:
     PreciseTiming();

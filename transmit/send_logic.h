@@ -31,10 +31,10 @@ std::int64_t delayNanoseconds(double delayMs);
 // The monotonic clock in nanoseconds, the clock of every pause and gap of a send.
 std::int64_t steadyNanoseconds();
 
-// The last stretch of a wait is spent spinning on the clock: a sleep can end that much late
-// (timer wake-up of an idle core, measured here up to a few hundred microseconds in a virtual
-// machine), a spin cannot. The time before it is slept, which leaves the core to the kernel
-// work that moves the bytes, to the window and to the rest of the machine.
+// The last stretch of a wait is spent spinning on the clock: a sleep ends late by tens of
+// microseconds as a rule and by some hundreds now and then (the timer waking an idle core;
+// measured in a virtual machine), a spin does not. The time before it is slept, which leaves
+// the core to the kernel work that moves the bytes, to the window and to other programs.
 inline constexpr std::int64_t kSpinNanoseconds = 400'000;
 
 // Waits until the monotonic clock reaches dueNs: asleep until kSpinNanoseconds before it
