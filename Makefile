@@ -6,10 +6,11 @@ PREFIX     ?= /usr/local
 PKG_BUILD  ?= build-package
 JOBS       ?= $(shell nproc)
 
-# Debian packages the build, the tests and the benchmarks need.
+# Debian packages the build, the tests and the benchmarks need (tio: the per-byte benchmark's
+# reference).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf \
-            dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin
+            dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin tio
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

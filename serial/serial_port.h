@@ -82,6 +82,8 @@ private:
     int m_openError = 0;
     UucpLock m_lock;
     std::atomic<std::uint32_t> m_lineRate{0};
+    // False for a pseudo-terminal, whose output queue is always empty.
+    bool m_hasOutputQueue = true;
 };
 
 // Whether openDevice would take the port now, found without changing anything on it: no

@@ -1,5 +1,6 @@
 // The pure parts of a send: the busy-wait, the progress scale, the title and the temporary file.
 #include "platform/files.h"
+#include "platform/thread_priority.h"
 #include "tests/test_support.h"
 #include "transmit/send_logic.h"
 
@@ -11,6 +12,8 @@
 
 #include <chrono>
 #include <limits>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <thread>
 
 namespace {
@@ -51,6 +54,27 @@ TEST(SendDelay, WaitNanosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 }
 
+// What the per-byte pace asks of the thread lasts as long as the scope: the reply monitor and
+// the next send get the thread back as it was.
+TEST(SendDelay, PreciseTimingHoldsTheThreadToOneCoreAndGivesItBack) {
+    std::thread([] {
+        cpu_set_t before;
+        ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+        const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+        {
+            const platform::PreciseTiming precise;
+            cpu_set_t during;
+            ASSERT_EQ(sched_getaffinity(0, sizeof during, &during), 0);
+            EXPECT_EQ(CPU_COUNT(&during), 1);
+            EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
+        }
+        cpu_set_t after;
+        ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+        EXPECT_TRUE(CPU_EQUAL(&before, &after));
+        EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack);
+    }).join();
+}
+
 TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
     const transmit::ProgressScale small(1000);
     EXPECT_EQ(small.maximum(), 1000);
@@ -69,17 +93,19 @@ TEST(SendProgress, FilesBeyondTheIntRangeAreScaled) {
     EXPECT_EQ(big.position(0), 0);
 }
 
-TEST(SendProgress, AnUpdateIsPostedOnlyWhenThePreviousWasShownAndTheLastCountArrives) {
+TEST(SendProgress, TheOwnerSeesTheLatestCountOnceAndNothingOfAnEarlierSend) {
+    using Count = transmit::ProgressMailbox::Count;
     transmit::ProgressMailbox mailbox;
-    int posts = 0;
-    const auto post = [&posts] { ++posts; };
-    mailbox.report(4096, 10000, post);
-    mailbox.report(8192, 10000, post); // the window has not shown the first one yet
-    EXPECT_EQ(posts, 1);
-    EXPECT_EQ(mailbox.take(), std::make_pair(qint64(8192), qint64(10000)));
-    mailbox.report(10000, 12000, post);
-    EXPECT_EQ(posts, 2);
-    EXPECT_EQ(mailbox.take(), std::make_pair(qint64(10000), qint64(12000)));
+    EXPECT_FALSE(mailbox.takeNew());
+    mailbox.report(4096, 10000);
+    mailbox.report(8192, 10000); // the window has not looked since the first
+    EXPECT_EQ(mailbox.takeNew(), (Count{8192, 10000}));
+    EXPECT_FALSE(mailbox.takeNew());
+    mailbox.report(10000, 12000);
+    EXPECT_EQ(mailbox.takeNew(), (Count{10000, 12000}));
+    mailbox.report(4096, 4096);
+    mailbox.clear(); // the next send starts before the window looked
+    EXPECT_FALSE(mailbox.takeNew());
 }
 
 TEST(SendTexts, TitleAndTemporaryPath) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <thread>
 
 namespace transmit {
 
@@ -14,15 +15,29 @@ std::int64_t delayNanoseconds(double delayMs) {
     return std::int64_t(std::min(delayMs * 1e6, kLongest));
 }
 
-void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running) {
-    using Clock = std::chrono::steady_clock;
-    if (ns <= 0)
-        return;
-    const Clock::time_point end = Clock::now() + std::chrono::nanoseconds(ns);
-    while (Clock::now() < end) {
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void WaitUntil(std::int64_t dueNs, const std::atomic<bool> &running) {
+    constexpr std::int64_t kLongestSleep = 10'000'000;
+    for (;;) {
         if (!running.load(std::memory_order_relaxed))
             return;
+        const std::int64_t left = dueNs - steadyNanoseconds();
+        if (left <= 0)
+            return;
+        if (left > kSpinNanoseconds)
+            std::this_thread::sleep_for(
+                std::chrono::nanoseconds(std::min(left - kSpinNanoseconds, kLongestSleep)));
     }
+}
+
+void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running) {
+    if (ns > 0)
+        WaitUntil(steadyNanoseconds() + ns, running);
 }
 
 ProgressScale::ProgressScale(qint64 length) {

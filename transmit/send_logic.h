@@ -1,12 +1,13 @@
-// The pure parts of a transmission: the per-byte busy-wait, the progress bar's scale, the
-// title of a running send and the path of the editor's temporary file.
+// The pure parts of a transmission: the per-byte wait, the progress bar's scale, the progress
+// handed from the worker to the window, the title of a running send and the path of the
+// editor's temporary file.
 #pragma once
 
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
 #include <cstdint>
-#include <utility>
+#include <optional>
 
 namespace transmit {
 
@@ -27,9 +28,21 @@ struct ChunkResult {
 // values and NaN wait nothing, and no delay overflows.
 std::int64_t delayNanoseconds(double delayMs);
 
-// Busy-waits on the monotonic clock without sleeping or yielding, so that delays far below
-// the scheduler's tick are kept. Returns early once `running` drops, so that an Abort never
-// waits for a long delay. Nothing happens for ns <= 0.
+// The monotonic clock in nanoseconds, the clock of every pause and gap of a send.
+std::int64_t steadyNanoseconds();
+
+// The last stretch of a wait is spent spinning on the clock: a sleep ends late by tens of
+// microseconds as a rule and by some hundreds now and then (the timer waking an idle core;
+// measured in a virtual machine), a spin does not. The time before it is slept, which leaves
+// the core to the kernel work that moves the bytes, to the window and to other programs.
+inline constexpr std::int64_t kSpinNanoseconds = 400'000;
+
+// Waits until the monotonic clock reaches dueNs: asleep until kSpinNanoseconds before it
+// (in slices, so that the run flag is looked at at least every 10 ms), then spinning without
+// yielding, so that delays far below the scheduler's tick are kept. Returns early once
+// `running` drops, so that an Abort never waits for a long delay.
+void WaitUntil(std::int64_t dueNs, const std::atomic<bool> &running);
+// The same for a wait of ns from now; nothing happens for ns <= 0.
 void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running);
 
 // The progress bar takes int; a file beyond that range is shown in units of `divisor` bytes.
@@ -45,28 +58,40 @@ private:
     int m_maximum = 0;
 };
 
-// The latest count of a running send for the title and the progress bar. The worker reports
-// every chunk; a queued update is posted only when the previous one has been shown, so a busy
-// window never falls behind by more than one update, and the last count always arrives.
+// The latest count of a running send for the title and the progress bar. The worker stores
+// its count after every chunk (and every byte of a send byte by byte) without allocating,
+// calling the kernel or waking anybody; the owner looks at it on a timer and once more at the
+// end, so the window never falls behind and the last count always arrives.
 class ProgressMailbox {
 public:
-    // Stores the count; calls post() when no update is waiting to be shown.
-    template <class Post> void report(qint64 sent, qint64 fileLength, Post &&post) {
-        m_sent = sent;
-        m_length = fileLength;
-        if (!m_waiting.exchange(true))
-            post();
+    struct Count {
+        qint64 sent = 0;
+        qint64 length = 0;
+        bool operator==(const Count &) const = default;
+    };
+    // How often the owner looks: about as often as a person can read a changing number.
+    static constexpr int kPeriodMs = 200;
+
+    // Worker: bytes sent so far and the send file's length.
+    void report(qint64 sent, qint64 fileLength) {
+        m_sent.store(sent, std::memory_order_relaxed);
+        m_length.store(fileLength, std::memory_order_relaxed);
+        m_fresh.store(true, std::memory_order_release);
     }
-    // On the UI thread, in the posted update: the latest count (sent, file length).
-    std::pair<qint64, qint64> take() {
-        m_waiting = false;
-        return {m_sent.load(), m_length.load()};
+    // Owner: the latest count when it is new since the last take.
+    std::optional<Count> takeNew() {
+        if (!m_fresh.exchange(false, std::memory_order_acquire))
+            return std::nullopt;
+        return Count{m_sent.load(std::memory_order_relaxed),
+                     m_length.load(std::memory_order_relaxed)};
     }
+    // Before a worker starts: nothing to show.
+    void clear() { m_fresh = false; }
 
 private:
     std::atomic<qint64> m_sent{0};
     std::atomic<qint64> m_length{0};
-    std::atomic<bool> m_waiting{false};
+    std::atomic<bool> m_fresh{false};
 };
 
 // "Kalvosan - Bytes send: %d (%d)": bytes sent so far and the send file's current length.

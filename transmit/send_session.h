@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/session_worker.h"
+#include "platform/thread_priority.h"
 #include "serial/port_config.h"
 #include "transmit/send_logic.h"
 #include "transmit/send_timing.h"
@@ -12,9 +13,12 @@
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace transmit {
 
@@ -81,9 +85,13 @@ public:
     bool busy() const { return m_worker.busy(); }
     // Drops what the last worker posted and the owner has not yet received: its transfer is
     // over for the owner, who is about to begin another.
-    void discardPending() { m_worker.discardPending(); }
-    // The reply monitor runs: the bytes are out and the device's answer is being shown.
-    bool monitoring() const { return m_monitoring.load(); }
+    void discardPending() {
+        m_progressTimer.stop();
+        m_worker.discardPending();
+    }
+    // The reply monitor runs: the bytes are out (the owner has shown their count) and the
+    // device's answer is being shown.
+    bool monitoring() const { return m_monitoring.load() && m_monitoringShown.load(); }
     // The port of the last send, once its worker has ended (open, DTR low).
     std::unique_ptr<serial::SerialPort> takePort();
 
@@ -96,8 +104,8 @@ public:
     transmit::ChunkResult SendChunkByLines(const char *data, std::uint32_t count);
 
 signals:
-    // Bytes sent so far and the file's length; one update is queued at a time, and the last
-    // count always arrives.
+    // Bytes sent so far and the file's length: at most every 200 ms while the send runs, and
+    // the last count always, just before finished().
     void progress(qint64 sent, qint64 length);
     // The last byte is out and the reply monitor has begun.
     void monitoringStarted();
@@ -113,9 +121,12 @@ private:
     };
     void SendWorker(std::uint64_t generation);
     transmit::ChunkResult writeChunk(const char *data, std::uint32_t count);
-    Outcome sendChunks(std::uint64_t generation);
+    Outcome sendChunks();
     void ReplyMonitor(std::uint64_t generation);
-    void reportProgress(std::uint64_t generation, qint64 sent);
+    void reportProgress(qint64 sent, std::int64_t nowNs);
+    void showProgress();
+    void keepPreciseTime();
+    void paceForWholeChunks();
 
     QFile m_file;
     QString m_path;
@@ -125,12 +136,25 @@ private:
     std::atomic<bool> m_writePending{false};
     std::atomic<bool> m_stopMonitor{true};
     std::atomic<bool> m_monitoring{false};
+    std::atomic<bool> m_monitoringShown{false};
     std::atomic<double> m_delayMs{transmit::kWholeChunks};
     std::atomic<bool> m_mode2{false};
-    std::shared_ptr<transmit::ProgressMailbox> m_progress;
-    // Worker only: the gaps of a send byte by byte.
+    transmit::ProgressMailbox m_progress;
+    QTimer m_progressTimer;
+    // Worker only: the block of the file being sent, the bytes sent so far (and whether any
+    // count was reported), the send file's length as last looked up and when to look again, when
+    // the next byte of a send byte by byte is due, the gaps between its bytes, and the thread's
+    // settings for either pace.
+    std::vector<char> m_block;
+    qint64 m_sent = 0;
+    bool m_reported = false;
+    qint64 m_length = 0;
+    std::int64_t m_nextLengthNs = 0;
+    std::int64_t m_nextByteNs = 0;
     transmit::GapRecorder m_gaps;
     bool m_timed = false;
+    bool m_wholeChunkPace = false;
+    std::optional<platform::PreciseTiming> m_preciseTiming;
     // Declared last: it is joined first, while everything the worker uses is still there.
     platform::SessionWorker m_worker;
 };
