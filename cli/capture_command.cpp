@@ -5,8 +5,8 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/progress_line.h"
-#include "cli/termination.h"
 #include "cli/transfer_options.h"
+#include "platform/termination.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -78,7 +78,8 @@ Checked<CaptureRequest> captureRequest(const CommandLine &line, const Stored &st
 class CaptureRun {
 public:
     CaptureRun() {
-        QObject::connect(&m_termination, &TerminationWatch::requested, &m_loop, &QEventLoop::quit);
+        QObject::connect(&m_termination, &platform::TerminationWatch::requested, &m_loop,
+                         &QEventLoop::quit);
         QObject::connect(&m_session, &CaptureSession::limitReached, &m_loop, &QEventLoop::quit);
         QObject::connect(&m_session, &CaptureSession::progress, &m_loop, [this](qint64 count) {
             m_progress.show(captureProgressText(count, m_progress.elapsedMs()));
@@ -126,7 +127,7 @@ private:
     QString progressText() const { return captureProgressText(count(), m_progress.elapsedMs()); }
 
     QEventLoop m_loop;
-    TerminationWatch m_termination;
+    platform::TerminationWatch m_termination;
     ProgressLine m_progress;
     CaptureSession m_session;
     int m_exitCode = kExitSuccess;

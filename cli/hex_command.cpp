@@ -2,8 +2,8 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/hex_printer.h"
-#include "cli/termination.h"
 #include "platform/files.h"
+#include "platform/termination.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -43,8 +43,9 @@ bool printAvailable(QFile &file, HexPrinter &printer, const ArrivalTimes &times)
 // shorter (captured into anew) is printed again from its start.
 bool follow(QFile &file, const QString &path, HexPrinter &printer, const ArrivalTimes &times) {
     QEventLoop loop;
-    TerminationWatch termination;
-    QObject::connect(&termination, &TerminationWatch::requested, &loop, &QEventLoop::quit);
+    platform::TerminationWatch termination;
+    QObject::connect(&termination, &platform::TerminationWatch::requested, &loop,
+                     &QEventLoop::quit);
     bool readable = true;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {

@@ -4,9 +4,9 @@
 #include "cli/commands.h"
 #include "cli/hex_printer.h"
 #include "cli/progress_line.h"
-#include "cli/termination.h"
 #include "cli/transfer_options.h"
 #include "platform/files.h"
+#include "platform/termination.h"
 #include "transmit/send_session.h"
 
 #include <QEventLoop>
@@ -83,7 +83,7 @@ class SendRun {
 public:
     SendRun(std::optional<double> monitorSeconds, const QString &reportPath)
         : m_monitorSeconds(monitorSeconds), m_reportPath(reportPath), m_replies(stdout) {
-        QObject::connect(&m_termination, &TerminationWatch::requested, &m_loop,
+        QObject::connect(&m_termination, &platform::TerminationWatch::requested, &m_loop,
                          [this] { m_session.abort(); });
         QObject::connect(&m_session, &SendSession::progress, &m_loop,
                          [this](qint64 sent, qint64 length) {
@@ -166,7 +166,7 @@ private:
     std::optional<double> m_monitorSeconds;
     QString m_reportPath;
     QEventLoop m_loop;
-    TerminationWatch m_termination;
+    platform::TerminationWatch m_termination;
     ProgressLine m_progress;
     HexPrinter m_replies;
     qint64 m_sent = 0;

@@ -1,4 +1,4 @@
-#include "cli/termination.h"
+#include "platform/termination.h"
 
 #include <QSocketNotifier>
 
@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace cli {
+namespace platform {
 
 namespace {
 
@@ -57,4 +57,4 @@ void TerminationWatch::drain() {
     }
 }
 
-} // namespace cli
+} // namespace platform

@@ -6,7 +6,7 @@
 
 class QSocketNotifier;
 
-namespace cli {
+namespace platform {
 
 class TerminationWatch : public QObject {
     Q_OBJECT
@@ -26,4 +26,4 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
-} // namespace cli
+} // namespace platform
