@@ -3,6 +3,7 @@
 #include "app/terminal_dialog.h"
 #include "platform/stored_settings.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,7 +44,9 @@ void applyText(TerminalDialog &dialog, const TextValue &v, const QString &text) 
         dialog.itemAs<QComboBox>(v.controlId)->setEditText(text);
         break;
     case Apply::SelectPrefix:
-        selectByPrefix(dialog.itemAs<QComboBox>(v.controlId), text);
+        // A text that matches no item leaves the selection as it is.
+        if (const int index = res::indexByPrefix(res::comboItems(v.controlId), text); index >= 0)
+            dialog.itemAs<QComboBox>(v.controlId)->setCurrentIndex(index);
         break;
     case Apply::LineEdit:
         dialog.itemAs<QLineEdit>(v.controlId)->setText(text);
@@ -58,16 +61,6 @@ QString controlText(TerminalDialog &dialog, const TextValue &v) {
 }
 
 } // namespace
-
-bool selectByPrefix(QComboBox *combo, const QString &text) {
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive)) {
-            combo->setCurrentIndex(i);
-            return true;
-        }
-    }
-    return false;
-}
 
 void restore(TerminalDialog &dialog) {
     const platform::StoredSettings settings;

@@ -2,7 +2,6 @@
 
 #include <QString>
 
-class QComboBox;
 class TerminalDialog;
 
 // The window's settings between runs (platform/stored_settings.h). Restore writes the stored
@@ -12,9 +11,5 @@ namespace SettingsStore {
 
 void restore(TerminalDialog &dialog);
 void save(TerminalDialog &dialog);
-
-// Selects the first item, from the top, that begins with text (ignoring case); a text that
-// matches no item leaves the selection as it is. Returns whether an item was selected.
-bool selectByPrefix(QComboBox *combo, const QString &text);
 
 } // namespace SettingsStore

@@ -7,6 +7,7 @@
 #include "hexedit/hex_cell_edit_accessible.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
+#include "loader/loader_api.h"
 #include "platform/animation_control.h"
 #include "platform/dialog_builder.h"
 #include "platform/files.h"
@@ -185,19 +186,17 @@ bool TerminalDialog::loadLoaderLibrary() {
         auto library = std::make_unique<QLibrary>(path);
         if (!library->load())
             continue;
-        m_pfnStart = reinterpret_cast<LoaderStartFn>(library->resolve("Start"));
-        m_pfnStop = reinterpret_cast<LoaderStopFn>(library->resolve("Stop"));
-        m_pfnFinish = reinterpret_cast<LoaderFinishFn>(library->resolve("Finish"));
-        if (m_pfnStart && m_pfnStop && m_pfnFinish) {
+        const auto start = reinterpret_cast<LoaderStartFn>(library->resolve("Start"));
+        const auto stop = reinterpret_cast<LoaderStopFn>(library->resolve("Stop"));
+        const auto finish = reinterpret_cast<LoaderFinishFn>(library->resolve("Finish"));
+        if (start && stop && finish) {
             m_hLoader = std::move(library);
-            m_pane->setLoader(m_pfnStart, m_pfnStop, m_pfnFinish);
+            // The pane is the library's only caller.
+            m_pane->setLoader(start, stop, finish);
             return true;
         }
         library->unload();
     }
-    m_pfnStart = nullptr;
-    m_pfnStop = nullptr;
-    m_pfnFinish = nullptr;
     platform::messageBox(this,
                          QStringLiteral("Could not find ") + loaderDirectoryCandidate(0) +
                              QLatin1Char('/') + QLatin1String(kLoaderLibraryName) +
@@ -255,9 +254,6 @@ void TerminalDialog::OnCancel() {
         m_hLoader->unload();
         m_hLoader.reset();
     }
-    m_pfnStart = nullptr;
-    m_pfnStop = nullptr;
-    m_pfnFinish = nullptr;
     SettingsStore::save(*this);
     QDialog::done(QDialog::Rejected);
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "capture/capture_session.h"
-#include "loader/loader_api.h"
 #include "serial/port_config.h"
 #include "transmit/reply_text.h"
 #include "transmit/send_session.h"
@@ -153,9 +152,6 @@ private:
     SendSession m_send;
     ReplyText m_replyText;
     std::unique_ptr<QLibrary> m_hLoader;
-    LoaderStartFn m_pfnStart = nullptr;
-    LoaderStopFn m_pfnStop = nullptr;
-    LoaderFinishFn m_pfnFinish = nullptr;
     QTimer m_timer;
     bool m_closing = false;
 

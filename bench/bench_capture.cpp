@@ -137,37 +137,30 @@ double cpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double idleCaptureCpu(const QString &dir) {
+// The CPU of a capture in 10 s while nothing arrives, or, with `unplugged`, while its device
+// is gone and it tries to open the port again every 500 ms; negative when it never said it
+// was waiting.
+double captureCpu(const QString &dir, bool unplugged) {
     Pty pty;
     TerminalDialog dialog;
     if (!dialog.OnInitDialog())
         throw std::runtime_error("no loader library");
     setUpCapture(dialog, pty, dir);
+    const auto waiting = [&] {
+        return dialog.windowTitle().startsWith(QStringLiteral("Kalvosan - Waiting for "));
+    };
+    if (unplugged) {
+        pty.closeMaster();
+        const Clock::time_point until = Clock::now() + std::chrono::seconds(1);
+        while (!waiting() && Clock::now() < until)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    const bool ready = !unplugged || waiting();
     const double before = cpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     const double used = cpuSeconds() - before;
     dialog.OnStopCapture();
-    return used;
-}
-
-// The CPU of a capture whose device went away, while it tries to reopen the port every 500 ms.
-double waitingCaptureCpu(const QString &dir) {
-    Pty pty;
-    TerminalDialog dialog;
-    if (!dialog.OnInitDialog())
-        throw std::runtime_error("no loader library");
-    setUpCapture(dialog, pty, dir);
-    pty.closeMaster();
-    const Clock::time_point until = Clock::now() + std::chrono::seconds(1);
-    while (!dialog.windowTitle().startsWith(QStringLiteral("Kalvosan - Waiting for ")) &&
-           Clock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    const bool waiting = dialog.windowTitle().startsWith(QStringLiteral("Kalvosan - Waiting for "));
-    const double before = cpuSeconds();
-    std::this_thread::sleep_for(std::chrono::seconds(10));
-    const double used = cpuSeconds() - before;
-    dialog.OnStopCapture();
-    return waiting ? used : -1;
+    return ready ? used : -1;
 }
 
 using bench::median;
@@ -213,10 +206,10 @@ int main(int argc, char **argv) {
     };
     summary("window", captureMBs, windowEqual);
     summary("kalvosan-cli", cliMBs, cliEqual);
-    const double idle = idleCaptureCpu(dir.path());
+    const double idle = captureCpu(dir.path(), false);
     std::printf("idle capture, 10 s: %.1f ms CPU (%.2f %% of one core)\n", idle * 1e3,
                 idle / 10 * 100);
-    const double waiting = waitingCaptureCpu(dir.path());
+    const double waiting = captureCpu(dir.path(), true);
     if (waiting < 0)
         std::printf("capture waiting for an unplugged device: it never said it was waiting\n");
     else

@@ -17,17 +17,18 @@ constexpr qint64 kReadSize = 1 << 16;
 // How often a followed file is looked at: quick enough to feel live, never a spin.
 constexpr int kFollowPollMs = 100;
 
-// The times file beside the file, when asked for.
+// The times file beside the file, when asked for, read as it grows.
 struct ArrivalTimes {
-    QString path; // empty: not asked for
-    void load(HexPrinter &printer) const {
-        if (!path.isEmpty())
-            printer.setArrivalTimes(arrival::readSidecar(path));
+    bool wanted = false;
+    arrival::SidecarReader reader;
+    void load(HexPrinter &printer) {
+        if (wanted)
+            printer.setArrivalTimes(reader.bursts());
     }
 };
 
 // Prints what the file holds beyond what was read; false when a read failed.
-bool printAvailable(QFile &file, HexPrinter &printer, const ArrivalTimes &times) {
+bool printAvailable(QFile &file, HexPrinter &printer, ArrivalTimes &times) {
     // The times of the bytes read next were written just after them.
     QByteArray buffer(kReadSize, Qt::Uninitialized);
     times.load(printer);
@@ -41,7 +42,7 @@ bool printAvailable(QFile &file, HexPrinter &printer, const ArrivalTimes &times)
 
 // Like tail -f: complete lines as the file grows, until SIGINT or SIGTERM. A file cut
 // shorter (captured into anew) is printed again from its start.
-bool follow(QFile &file, const QString &path, HexPrinter &printer, const ArrivalTimes &times) {
+bool follow(QFile &file, const QString &path, HexPrinter &printer, ArrivalTimes &times) {
     QEventLoop loop;
     platform::TerminationWatch termination;
     QObject::connect(&termination, &platform::TerminationWatch::requested, &loop,
@@ -85,8 +86,8 @@ int runHex(const QStringList &arguments) {
         return kExitFailure;
     }
     HexPrinter printer(stdout);
-    const ArrivalTimes times{line.isSet(QStringLiteral("times")) ? arrival::sidecarPath(path)
-                                                                 : QString()};
+    ArrivalTimes times{line.isSet(QStringLiteral("times")),
+                       arrival::SidecarReader(arrival::sidecarPath(path))};
     bool readable = printAvailable(file, printer, times);
     if (readable && line.isSet(QStringLiteral("follow")))
         readable = follow(file, path, printer, times);

@@ -57,7 +57,7 @@ void EditorPane::setLoader(LoaderStartFn start, LoaderStopFn stop, LoaderFinishF
 }
 
 void EditorPane::followFile(const QString &path) {
-    m_shownFile = path;
+    m_arrivalTimes.setPath(arrival::sidecarPath(path));
     if (m_pfnStop && m_pfnStart) {
         m_pfnStop();
         m_pfnStart(m_hexList, path);
@@ -76,10 +76,10 @@ void EditorPane::loadFile(const QString &path) {
     }
 }
 
-QString EditorPane::arrivalToolTip(int line) const {
-    if (m_shownFile.isEmpty() || line < 0)
+QString EditorPane::arrivalToolTip(int line) {
+    if (line < 0)
         return {};
-    const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(m_shownFile));
+    const QList<arrival::Burst> &bursts = m_arrivalTimes.bursts();
     const arrival::Burst *burst = arrival::burstAt(bursts, qint64(line) * hexline::kBytesPerLine);
     if (burst == nullptr)
         return {};
@@ -93,7 +93,7 @@ void EditorPane::OnNew() {
         m_pfnStop();
     CloseCellEdit();
     m_hexList->clear();
-    m_shownFile.clear();
+    m_arrivalTimes.setPath({});
     if (!m_hexList->appendBlankLine())
         return;
     m_hexList->setCurrentLine(0);

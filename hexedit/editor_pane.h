@@ -4,6 +4,7 @@
 // window.
 #pragma once
 
+#include "loader/arrival_times.h"
 #include "loader/loader_api.h"
 
 #include <QFont>
@@ -40,7 +41,7 @@ public:
     // The arrival time of the first byte of a line, from the times file beside the file the
     // pane shows (a capture made with arrival times); empty when there is none. Read when
     // asked, never kept per line.
-    QString arrivalToolTip(int line) const;
+    QString arrivalToolTip(int line);
 
     // Where print.sh and printout.txt go: the directory the program was started from.
     void setStartDirectory(const QString &directory) { m_startDir = directory; }
@@ -74,7 +75,8 @@ private:
     QPointer<HexCellEdit> m_cellEdit;
     QFont m_font;
     QString m_startDir;
-    QString m_shownFile; // the file the loader last put into the list
+    // The arrival times beside the file the loader last put into the list, read as they grow.
+    arrival::SidecarReader m_arrivalTimes;
     LoaderStartFn m_pfnStart = nullptr;
     LoaderStopFn m_pfnStop = nullptr;
     LoaderFinishFn m_pfnFinish = nullptr;

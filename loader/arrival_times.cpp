@@ -53,19 +53,43 @@ std::optional<Burst> parseLine(const QByteArray &text) {
 }
 
 QList<Burst> readSidecar(const QString &path) {
-    QFile file(path);
-    QList<Burst> bursts;
-    if (!file.open(QIODevice::ReadOnly))
-        return bursts;
-    const QByteArray all = file.readAll();
+    SidecarReader reader(path);
+    return reader.bursts();
+}
+
+void SidecarReader::setPath(const QString &path) {
+    m_path = path;
+    reset();
+}
+
+void SidecarReader::reset() {
+    m_firstLine.clear();
+    m_read = 0;
+    m_bursts.clear();
+}
+
+const QList<Burst> &SidecarReader::bursts() {
+    QFile file(m_path);
+    if (m_path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        reset();
+        return m_bursts;
+    }
+    if (file.size() < m_read || (m_read > 0 && file.readLine() != m_firstLine))
+        reset();
+    if (!file.seek(m_read))
+        return m_bursts;
+    const QByteArray added = file.readAll();
     qsizetype from = 0;
     // Only whole lines: the capture may be writing the last one right now.
-    for (qsizetype end = all.indexOf('\n'); end >= 0; end = all.indexOf('\n', from)) {
-        if (const auto burst = parseLine(all.mid(from, end - from)))
-            bursts.append(*burst);
+    for (qsizetype end = added.indexOf('\n'); end >= 0; end = added.indexOf('\n', from)) {
+        if (m_read == 0 && from == 0)
+            m_firstLine = added.left(end + 1);
+        if (const auto burst = parseLine(added.mid(from, end - from)))
+            m_bursts.append(*burst);
         from = end + 1;
     }
-    return bursts;
+    m_read += from;
+    return m_bursts;
 }
 
 const Burst *burstAt(const QList<Burst> &bursts, qint64 offset) {

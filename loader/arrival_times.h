@@ -34,6 +34,27 @@ struct Burst {
 std::optional<Burst> parseLine(const QByteArray &text);
 // The bursts of a sidecar in file order; empty when there is none.
 QList<Burst> readSidecar(const QString &path);
+
+// The bursts of a sidecar that may be growing (a capture writing it): each look reads only the
+// whole lines added since the last one, and starts over when the file was begun anew (shorter,
+// or another first line: a new capture under the same name).
+class SidecarReader {
+public:
+    explicit SidecarReader(const QString &path = {}) { setPath(path); }
+    // Another file (empty: none); what was read of the last is dropped.
+    void setPath(const QString &path);
+    const QString &path() const { return m_path; }
+    // The bursts of the file as it is now.
+    const QList<Burst> &bursts();
+
+private:
+    void reset();
+
+    QString m_path;
+    QByteArray m_firstLine;
+    qint64 m_read = 0;
+    QList<Burst> m_bursts;
+};
 // The burst that holds the byte at `offset`: the last one starting at or before it.
 const Burst *burstAt(const QList<Burst> &bursts, qint64 offset);
 

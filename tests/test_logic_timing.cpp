@@ -2,7 +2,9 @@
 #include "loader/arrival_times.h"
 #include "transmit/send_timing.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -98,6 +100,28 @@ TEST(ArrivalTimes, TheBurstOfAByteIsTheLastOneStartingAtOrBeforeIt) {
     EXPECT_EQ(arrival::burstAt(bursts, 36)->time, "c");
     EXPECT_EQ(arrival::burstAt(bursts, 1000)->time, "c");
     EXPECT_EQ(arrival::burstAt({}, 5), nullptr);
+}
+
+// A times file read while a capture writes it: only whole lines count, and a new capture under
+// the same name starts the list over.
+TEST(ArrivalTimes, AGrowingFileIsReadAsItGrowsAndAgainWhenBegunAnew) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cap.bin.times");
+    const auto write = [&](const QByteArray &bytes, QIODevice::OpenMode mode) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | mode));
+        file.write(bytes);
+    };
+    arrival::SidecarReader reader(path);
+    write("0\ta\n5\tb\n9\tc", QIODevice::Truncate); // the last line is being written
+    ASSERT_EQ(reader.bursts().size(), 2);
+    write("\n12\td\treconnected\n", QIODevice::Append);
+    ASSERT_EQ(reader.bursts().size(), 4);
+    EXPECT_EQ(reader.bursts().at(2).time, "c");
+    EXPECT_TRUE(reader.bursts().at(3).reconnected);
+    write("2\tnew\n3\tnext\n4\tthird\n5\tfourth\n", QIODevice::Truncate); // not shorter
+    ASSERT_EQ(reader.bursts().size(), 4);
+    EXPECT_EQ(reader.bursts().front().time, "new");
 }
 
 } // namespace

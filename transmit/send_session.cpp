@@ -58,7 +58,6 @@ bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
     m_delayMs = options.delayMs;
     m_mode2 = options.mode2;
     m_writePending = false;
-    m_monitoringShown = false;
     m_progress.clear();
     m_sent = 0;
     m_length = m_file.size();
@@ -106,7 +105,6 @@ void SendSession::setMode2(bool mode2) {
 
 void SendSession::abort() {
     m_running = false;
-    m_stopMonitor = true;
     // The device sees the end at once, not only when the worker has left its current write.
     if (busy() && m_port)
         m_port->setDtr(false);
@@ -190,10 +188,8 @@ void SendSession::SendWorker(std::uint64_t generation) {
                                       m_options.port.portName,
                                       m_timed ? m_gaps.report() : transmit::TimingReport{}};
     m_file.close();
-    if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running) {
-        m_stopMonitor = false;
+    if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running)
         ReplyMonitor(generation);
-    }
     m_port->setDtr(false);
     m_running = false;
     m_worker.post(generation, [this, result] {
@@ -205,14 +201,13 @@ void SendSession::SendWorker(std::uint64_t generation) {
 
 // After an editor send: every 20 ms what the port has queued goes to the owner, until Abort.
 void SendSession::ReplyMonitor(std::uint64_t generation) {
-    m_monitoring = true;
     m_worker.post(generation, [this] {
         showProgress();
-        m_monitoringShown = true;
         emit monitoringStarted();
     });
     char buffer[kMonitorChunk];
-    while (m_running && !m_stopMonitor) {
+    // Abort ends the monitor as it ends a send: by the run flag.
+    while (m_running) {
         std::this_thread::sleep_for(kMonitorPeriod);
         const qint64 n = m_port->read(buffer, sizeof buffer);
         if (n > 0) {
@@ -220,7 +215,6 @@ void SendSession::ReplyMonitor(std::uint64_t generation) {
             m_worker.post(generation, [this, bytes] { emit replyReceived(bytes); });
         }
     }
-    m_monitoring = false;
 }
 
 // Mode 1: the bytes a write time-out left over are offered again until all are out or the

@@ -89,9 +89,6 @@ public:
         m_progressTimer.stop();
         m_worker.discardPending();
     }
-    // The reply monitor runs: the bytes are out (the owner has shown their count) and the
-    // device's answer is being shown.
-    bool monitoring() const { return m_monitoring.load() && m_monitoringShown.load(); }
     // The port of the last send, once its worker has ended (open, DTR low).
     std::unique_ptr<serial::SerialPort> takePort();
 
@@ -134,9 +131,6 @@ private:
     transmit::SendOptions m_options;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_writePending{false};
-    std::atomic<bool> m_stopMonitor{true};
-    std::atomic<bool> m_monitoring{false};
-    std::atomic<bool> m_monitoringShown{false};
     std::atomic<double> m_delayMs{transmit::kWholeChunks};
     std::atomic<bool> m_mode2{false};
     transmit::ProgressMailbox m_progress;
