@@ -5,7 +5,7 @@
 #include "res/control_ids.h"
 #include "serial/baud.h"
 #include "serial/port_names.h"
-#include "serial/serial_port.h"
+#include "serial/port.h"
 
 #include <QComboBox>
 #include <QTimer>
@@ -35,7 +35,7 @@ serial::PortConfig TerminalDialog::portConfig(serial::PortProfile profile) const
     return config;
 }
 
-std::unique_ptr<serial::SerialPort> TerminalDialog::OpenSerialPort(serial::PortProfile profile) {
+std::unique_ptr<serial::Port> TerminalDialog::OpenSerialPort(serial::PortProfile profile) {
     m_hPort.reset();
     std::this_thread::sleep_for(kReleasePause);
     serial::OpenedPort opened = serial::openPort(portConfig(profile));

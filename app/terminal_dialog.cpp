@@ -13,7 +13,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "res/control_ids.h"
-#include "serial/serial_port.h"
+#include "serial/port.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -24,7 +24,7 @@ class EditorPane;
 class HexListBox;
 class HexCellEdit;
 namespace serial {
-class SerialPort;
+class Port;
 }
 class TerminalDialog;
 namespace SettingsStore {
@@ -116,7 +116,7 @@ public:
     // before it began has been shown.
     bool monitoring() const { return m_monitoring; }
     // The port the last transfer left open (none while a transfer holds it).
-    const serial::SerialPort *heldPort() const { return m_hPort.get(); }
+    const serial::Port *heldPort() const { return m_hPort.get(); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -138,7 +138,7 @@ private:
 
     // Closes the port the previous transfer left open, lets the driver release it, and opens
     // the port of the members with the profile; null after the message was shown.
-    std::unique_ptr<serial::SerialPort> OpenSerialPort(serial::PortProfile profile);
+    std::unique_ptr<serial::Port> OpenSerialPort(serial::PortProfile profile);
     serial::PortConfig portConfig(serial::PortProfile profile) const;
     // Takes the ports of ended sessions back into m_hPort.
     void reclaimPort();
@@ -171,7 +171,7 @@ private:
     int m_flowIndex = 2;
     bool m_mode2 = false;
 
-    std::unique_ptr<serial::SerialPort> m_hPort;
+    std::unique_ptr<serial::Port> m_hPort;
     bool m_editorOpen = false;
     bool m_replyMonitor = false;
     bool m_monitoring = false;

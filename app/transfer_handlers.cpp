@@ -10,7 +10,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "res/control_ids.h"
-#include "serial/serial_port.h"
+#include "serial/port.h"
 #include "transmit/send_logic.h"
 
 #include <QLineEdit>
@@ -67,15 +67,16 @@ void TerminalDialog::OnStartCapture() {
     // window no longer shows.
     if (!UpdateData(true) || m_baudRate.isEmpty())
         return;
+    // The port first: a capture that cannot start leaves the file at its name as it was.
+    std::unique_ptr<serial::Port> port = OpenSerialPort(serial::PortProfile::Capture);
+    if (!port)
+        return;
     const QString path = capturePath(m_dropDirectory, m_captureFileName);
     const QByteArray header = captureHeader(m_captureFileName);
     if (const QString error = m_capture.openFile(path, header, m_recordTimes); !error.isEmpty()) {
+        // Nothing started: the port is released at once.
+        port.reset();
         platform::messageBox(this, error);
-        return;
-    }
-    std::unique_ptr<serial::SerialPort> port = OpenSerialPort(serial::PortProfile::Capture);
-    if (!port) {
-        m_capture.closeFile();
         return;
     }
     SetControlState(ControlState::Capturing);
@@ -146,7 +147,7 @@ void TerminalDialog::OnSend() {
         platform::messageBox(this, error);
         return;
     }
-    std::unique_ptr<serial::SerialPort> port = OpenSerialPort(serial::PortProfile::Send);
+    std::unique_ptr<serial::Port> port = OpenSerialPort(serial::PortProfile::Send);
     if (!port) {
         m_send.closeFile();
         return;

@@ -160,8 +160,7 @@ void CaptureSession::closeFile() {
     }
 }
 
-bool CaptureSession::start(std::unique_ptr<serial::SerialPort> port,
-                           const CaptureOptions &options) {
+bool CaptureSession::start(std::unique_ptr<serial::Port> port, const CaptureOptions &options) {
     stop();
     m_port = std::move(port);
     m_options = options;
@@ -175,17 +174,19 @@ bool CaptureSession::start(std::unique_ptr<serial::SerialPort> port,
     return true;
 }
 
-QString CaptureSession::start(const CaptureOptions &options, bool *rs485Refused) {
+QString CaptureSession::start(const CaptureOptions &options, serial::OpenedPort *details) {
+    // The port first: a capture that cannot start leaves the file at its name as it was.
+    serial::OpenedPort opened = serial::openPort(options.port);
+    if (details) {
+        *details = serial::OpenedPort{nullptr,       opened.error,
+                                      opened.reason, opened.rs485Refused,
+                                      opened.kept,   opened.writeMultiplier};
+    }
+    if (!opened)
+        return opened.error;
     if (QString error = openFile(options.path, options.header, options.arrivalTimes);
         !error.isEmpty())
         return error;
-    serial::OpenedPort opened = serial::openPort(options.port);
-    if (!opened) {
-        closeFile();
-        return opened.error;
-    }
-    if (rs485Refused)
-        *rs485Refused = opened.rs485Refused;
     if (!start(std::move(opened.port), options))
         return QStringLiteral("Could not start the capture");
     return {};
@@ -201,7 +202,7 @@ void CaptureSession::stop() {
     m_worker.join();
 }
 
-std::unique_ptr<serial::SerialPort> CaptureSession::takePort() {
+std::unique_ptr<serial::Port> CaptureSession::takePort() {
     stop();
     return std::move(m_port);
 }

@@ -38,10 +38,12 @@ public:
 
     // Starts the receive worker on an open port, with the file opened by openFile. False, and
     // no worker, when no thread could be had.
-    bool start(std::unique_ptr<serial::SerialPort> port, const CaptureOptions &options);
-    // The file, the port and the worker in one: empty, or the message. `rs485Refused` tells
-    // that the port is open but its driver refused RS485 ("Unable to pass data into driver").
-    QString start(const CaptureOptions &options, bool *rs485Refused = nullptr);
+    bool start(std::unique_ptr<serial::Port> port, const CaptureOptions &options);
+    // The port, the file and the worker in one, the port first, so that a capture whose port
+    // does not open leaves the files on disk as they were: empty, or the message. `details`
+    // (without the port) tells why an open failed, whether the driver refused RS485 ("Unable to
+    // pass data into driver") and which line settings the port kept.
+    QString start(const CaptureOptions &options, serial::OpenedPort *details = nullptr);
 
     // Asks the worker to end after its final read; returns at once.
     void requestStop();
@@ -59,7 +61,7 @@ public:
     const QString &path() const { return m_path; }
     // The port of the last capture, once its worker has ended: it stays open with DTR low
     // until its owner closes it or opens the next one.
-    std::unique_ptr<serial::SerialPort> takePort();
+    std::unique_ptr<serial::Port> takePort();
 
     // The read step: what the port has queued, up to the capacity, without waiting; 0 for
     // nothing and for a read that failed (a hung-up device).
@@ -91,7 +93,7 @@ private:
     QFile m_timesFile;    // open while arrival times are recorded
     QString m_failedPath; // worker only: the file whose write failed
     qint64 m_headerSize = 0;
-    std::unique_ptr<serial::SerialPort> m_port;
+    std::unique_ptr<serial::Port> m_port;
     CaptureOptions m_options;
     std::atomic<bool> m_running{false};
     std::atomic<qint64> m_count{0};

@@ -101,11 +101,9 @@ public:
 
     // Empty, or why the capture could not start.
     QString start(const CaptureOptions &options) {
-        bool rs485Refused = false;
-        const QString error = m_session.start(options, &rs485Refused);
-        if (error.isEmpty() && rs485Refused)
-            printWarning(QStringLiteral("Unable to pass data into driver"));
-        return error;
+        serial::OpenedPort opened;
+        const QString error = m_session.start(options, &opened);
+        return reportOpen(error, opened);
     }
 
     // Runs the capture to its end; the file is complete and closed, the port released.

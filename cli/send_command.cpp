@@ -102,11 +102,9 @@ public:
 
     // Empty, or why the send could not start.
     QString start(const QString &path, const transmit::SendOptions &options) {
-        bool rs485Refused = false;
-        const QString error = m_session.start(path, options, &rs485Refused);
-        if (error.isEmpty() && rs485Refused)
-            printWarning(QStringLiteral("Unable to pass data into driver"));
-        return error;
+        serial::OpenedPort opened;
+        const QString error = m_session.start(path, options, &opened);
+        return reportOpen(error, opened);
     }
 
     int finish() {

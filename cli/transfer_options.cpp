@@ -129,6 +129,19 @@ Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored 
     return {ok ? double(storedMs) : kChunks, {}};
 }
 
+QString reportOpen(const QString &error, const serial::OpenedPort &opened) {
+    if (!error.isEmpty()) {
+        if (error == opened.error && !opened.reason.isEmpty())
+            return error + QStringLiteral(": ") + opened.reason;
+        return error;
+    }
+    if (opened.rs485Refused)
+        printWarning(QStringLiteral("Unable to pass data into driver"));
+    for (const QString &kept : opened.kept)
+        printWarning(QStringLiteral("the port kept ") + kept);
+    return {};
+}
+
 CaptureLocation captureLocationFrom(const std::optional<QString> &directory,
                                     const std::optional<QString> &name, const Stored &stored,
                                     const QString &home) {

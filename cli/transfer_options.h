@@ -43,6 +43,11 @@ Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineAr
 // with fractions; else the stored integer, else -1.
 Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored &stored);
 
+// After a session's start: the text to print for a start that failed (a port's with the
+// system's reason after it), else empty, with the warnings of the opened port printed (RS485
+// refused, the line settings the port kept).
+QString reportOpen(const QString &error, const serial::OpenedPort &opened);
+
 struct CaptureLocation {
     QString directory;
     QString name;

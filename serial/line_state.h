@@ -3,6 +3,7 @@
 // mirrored here as plain fields and converted in one place (line_state_linux.cpp).
 #pragma once
 
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -37,9 +38,17 @@ LineState rawLineState(const LineState &current);
 // What the platform cannot do (4 data bits, 1.5 stop bits) keeps the current value.
 LineState applyLineSettings(const LineState &current, const LineSettings &settings);
 
-// Whether a driver took the settings: compares the fields applyLineSettings decides, since a
-// driver may accept the request and still keep its own values (a pty forces 8 bits, no parity).
-bool lineSettingsTaken(const LineState &wanted, const LineState &actual);
+// The settings a line state holds, as indices of the dialog's lists; -1 where it holds none of
+// them (never 4 data bits or 1.5 stop bits, which the platform cannot set).
+LineSettings lineSettingsOf(const LineState &state);
+
+// What a port kept of the settings asked for, one text each ("data bits 8 instead of 7"),
+// comparing only what was asked for: a driver may accept a request and still keep its own
+// values (a pty forces 8 bits, no parity).
+QStringList keptSettings(const LineSettings &asked, const LineSettings &kept);
+inline QStringList keptSettings(const LineSettings &asked, const LineState &actual) {
+    return keptSettings(asked, lineSettingsOf(actual));
+}
 
 // TCGETS2 / TCSETS2 on an open terminal.
 std::optional<LineState> readLineState(int fd);

@@ -128,12 +128,37 @@ LineState applyLineSettings(const LineState &current, const LineSettings &settin
     return s;
 }
 
-bool lineSettingsTaken(const LineState &wanted, const LineState &actual) {
-    constexpr tcflag_t kControl = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
-    constexpr tcflag_t kInput = INPCK | IXON | IXOFF;
-    return (wanted.cflag & kControl) == (actual.cflag & kControl) &&
-           (wanted.iflag & kInput) == (actual.iflag & kInput) && wanted.ospeed == actual.ospeed &&
-           wanted.ispeed == actual.ispeed;
+LineSettings lineSettingsOf(const LineState &s) {
+    LineSettings settings;
+    // An input rate other than the output rate is no rate the dialog can ask for.
+    settings.baud = s.ispeed == s.ospeed || s.ispeed == 0 ? s.ospeed : 0;
+    switch (s.cflag & CSIZE) {
+    case CS5:
+        settings.dataBitsIndex = 1;
+        break;
+    case CS6:
+        settings.dataBitsIndex = 2;
+        break;
+    case CS7:
+        settings.dataBitsIndex = 3;
+        break;
+    default:
+        settings.dataBitsIndex = 4;
+        break;
+    }
+    settings.stopBitsIndex = (s.cflag & CSTOPB) ? 2 : 0;
+    const tcflag_t parity = s.cflag & (PARENB | PARODD | CMSPAR);
+    constexpr tcflag_t kModes[] = {PARENB, PARENB | CMSPAR | PARODD, 0, PARENB | PARODD,
+                                   PARENB | CMSPAR};
+    for (int i = 0; i < 5; ++i) {
+        if (kModes[i] == parity)
+            settings.parityIndex = i;
+    }
+    const bool hardware = (s.cflag & CRTSCTS) != 0;
+    const bool software = (s.iflag & (IXON | IXOFF)) == (IXON | IXOFF);
+    if (hardware != software || (s.iflag & (IXON | IXOFF)) == 0)
+        settings.flowIndex = hardware ? 0 : software ? 1 : 2;
+    return settings;
 }
 
 std::optional<LineState> readLineState(int fd) {

@@ -1,14 +1,19 @@
 #include "serial/port_config.h"
 
 #include "serial/baud.h"
+#include "serial/serial_port.h"
+
+#include <cstring>
 
 namespace serial {
 
-OpenedPort openPort(const PortConfig &config) {
+OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running) {
+    (void)running; // a local open never waits
     OpenedPort opened;
     auto port = std::make_unique<SerialPort>();
     if (!port->open(config.portName)) {
         opened.error = QStringLiteral("Could not open port ") + config.portName;
+        opened.reason = QString::fromLocal8Bit(std::strerror(port->openError()));
         return opened;
     }
     port->purge();
@@ -17,7 +22,7 @@ OpenedPort openPort(const PortConfig &config) {
     if (config.profile == PortProfile::Send)
         opened.writeMultiplier = writeTimeoutMultiplier(config.line.baud);
     port->setDtr(true);
-    port->configure(config.line);
+    opened.kept = port->configure(config.line);
     opened.rs485Refused = config.rs485 && !port->enableRs485();
     opened.port = std::move(port);
     return opened;

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "serial/line_state.h"
-#include "serial/serial_port.h"
+#include "serial/port.h"
 
 #include <QString>
+#include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -23,9 +25,12 @@ struct PortConfig {
 };
 
 struct OpenedPort {
-    std::unique_ptr<SerialPort> port; // null when the port could not be opened
-    QString error;                    // "Could not open port " + the name
-    bool rs485Refused = false;        // the driver refused RS485; the port is open all the same
+    std::unique_ptr<Port> port; // null when the port could not be opened
+    QString error;              // "Could not open port " + the name
+    QString reason;             // why, in the system's words, for the command line
+    bool rs485Refused = false;  // the driver refused RS485; the port is open all the same
+    // The line settings the port kept instead of those asked for (see Port::configure).
+    QStringList kept;
     // Milliseconds a send may take per byte (0: no write time-out); 0 for a capture.
     std::uint32_t writeMultiplier = 0;
     explicit operator bool() const { return port != nullptr; }
@@ -33,7 +38,8 @@ struct OpenedPort {
 
 // Opens the port exclusively and configures it, in this order: drop both queues, raise DTR,
 // the line settings, RS485 when asked for. What the driver refuses of the line settings keeps
-// the port's own value; the transfer goes on with it.
-OpenedPort openPort(const PortConfig &config);
+// the port's own value; the transfer goes on with it. Every wait of the open is bounded; it
+// ends early when `running` (if given) drops.
+OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running = nullptr);
 
 } // namespace serial

@@ -1,8 +1,8 @@
-// An open serial port: exclusive, raw, non-blocking. Every wait is bounded and looks at the
-// caller's run flag, so a worker holding the port can always be stopped.
+// A local serial port (a terminal device): exclusive, raw, non-blocking.
 #pragma once
 
 #include "serial/line_state.h"
+#include "serial/port.h"
 #include "serial/port_names.h"
 #include "serial/uucp_lock.h"
 
@@ -14,24 +14,10 @@
 
 namespace serial {
 
-enum class WriteStatus {
-    Complete,       // the kernel took every byte and sent them out
-    DeadlinePassed, // `taken` bytes went to the kernel before the time-out
-    Stopped,        // the run flag dropped after `taken` bytes
-    Failed,         // the port refused (hung up, closed) after `taken` bytes
-};
-
-struct WriteResult {
-    WriteStatus status = WriteStatus::Failed;
-    qint64 taken = 0;
-};
-
-enum class Readiness { Readable, TimedOut, HungUp };
-
-class SerialPort {
+class SerialPort final : public Port {
 public:
     SerialPort() = default;
-    ~SerialPort();
+    ~SerialPort() override;
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
@@ -42,34 +28,29 @@ public:
     // Fails for what is not a terminal (ENOTTY) and for a port someone holds (EBUSY): by its
     // exclusive flag, a flock or a live lock file. Holds the port by all three until close.
     bool openDevice(const QString &path, const QStringList &lockDirs = lockDirectories());
-    void close();
-    bool isOpen() const { return m_fd >= 0; }
+    void close() override;
+    bool isOpen() const override { return m_fd >= 0; }
     // errno of the last failed open.
     int openError() const { return m_openError; }
 
     std::optional<LineState> lineState() const;
-    // Applies the settings and reports whether the driver kept them, read back from the port.
-    bool configure(const LineSettings &settings);
-    // Drops both queues.
-    bool purge();
-    // These fail (false) where the driver has no modem lines or no RS485, as on a pty.
-    bool setDtr(bool on);
-    bool setRts(bool on);
-    bool enableRs485();
+    // What the driver kept is read back from the port, not taken from the result of the call.
+    QStringList configure(const LineSettings &settings) override;
+    bool purge() override;
+    bool dropOutput() override;
+    bool setDtr(bool on) override;
+    bool setRts(bool on) override;
+    bool enableRs485() override;
 
     // Bytes queued for reading; -1 when the port is gone.
     qint64 bytesAvailable() const;
-    // Takes what is queued, up to capacity, without waiting: the count, 0 for none, -1 on error.
-    qint64 read(char *buffer, qint64 capacity);
-    // Waits up to timeoutMs for input. After a hang-up this returns at once every time (once
-    // the bytes that came before it are read), so a caller keeps its own pace.
-    Readiness waitReadable(int timeoutMs) const;
-    // Writes without ever blocking for long: towards the time-out (none: until done or the run
-    // flag drops), looking at the run flag at least every 50 ms; complete once the output
-    // queue is empty as well.
+    qint64 read(char *buffer, qint64 capacity) override;
+    Readiness waitReadable(int timeoutMs) override;
+    // Complete once the output queue is empty as well.
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,
-                      const std::atomic<bool> &running);
+                      const std::atomic<bool> &running) override;
+    Completion completion() const override { return Completion::OnTheLine; }
 
 private:
     class Deadline;

@@ -164,20 +164,25 @@ std::optional<LineState> SerialPort::lineState() const {
     return readLineState(m_fd);
 }
 
-bool SerialPort::configure(const LineSettings &settings) {
+QStringList SerialPort::configure(const LineSettings &settings) {
     const auto current = lineState();
     if (!current)
-        return false;
+        return {QStringLiteral("no line settings: the port is closed")};
     const LineState wanted = applyLineSettings(*current, settings);
     writeLineState(m_fd, wanted);
     const auto actual = lineState();
-    if (actual)
-        m_lineRate = actual->ospeed;
-    return actual && lineSettingsTaken(wanted, *actual);
+    if (!actual)
+        return {QStringLiteral("no line settings: the port is closed")};
+    m_lineRate = actual->ospeed;
+    return keptSettings(settings, *actual);
 }
 
 bool SerialPort::purge() {
     return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0;
+}
+
+bool SerialPort::dropOutput() {
+    return m_fd >= 0 && ::tcflush(m_fd, TCOFLUSH) == 0;
 }
 
 bool SerialPort::setModemLine(int line, bool on) {
@@ -223,7 +228,7 @@ qint64 SerialPort::read(char *buffer, qint64 capacity) {
     }
 }
 
-Readiness SerialPort::waitReadable(int timeoutMs) const {
+Readiness SerialPort::waitReadable(int timeoutMs) {
     if (m_fd < 0)
         return Readiness::HungUp;
     pollfd p{m_fd, POLLIN, 0};

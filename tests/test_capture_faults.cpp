@@ -44,7 +44,8 @@ TEST_F(CaptureTest, APortThatCannotBeOpenedLeavesTheFileAndTheName) {
         EXPECT_EQ(messages.lastText(), "Could not open port " + port);
         EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Critical);
         EXPECT_FALSE(testsupport::openInThisProcess(path()));
-        EXPECT_EQ(testsupport::readFile(path()), "ab"); // truncated, the header only
+        // The capture did not start: the file at its name is left as it was.
+        EXPECT_EQ(testsupport::readFile(path()), "old content");
         EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "abc.vmf");
         EXPECT_TRUE(dialog->item(ctl::Start)->isEnabled());
         EXPECT_FALSE(dialog->item(ctl::Stop)->isEnabled());

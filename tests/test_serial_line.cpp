@@ -140,22 +140,27 @@ TEST(SerialLineState, RawPassesEveryByte) {
     EXPECT_EQ(raw.cflag & CBAUD, B9600);
 }
 
-TEST(SerialLineState, TakenComparesOnlyTheDecidedFields) {
-    const LineState wanted =
-        apply(freshPort(), {.baud = 691200, .dataBitsIndex = 3, .parityIndex = 3});
+TEST(SerialLineState, KeptSettingsNameWhatThePortKeptOfWhatWasAskedFor) {
+    const serial::LineSettings asked{.baud = 691200, .dataBitsIndex = 3, .parityIndex = 3};
+    const LineState wanted = apply(freshPort(), asked);
     LineState actual = wanted;
     actual.lflag = 0;
     actual.cflag ^= HUPCL;
-    EXPECT_TRUE(serial::lineSettingsTaken(wanted, actual));
+    EXPECT_EQ(serial::keptSettings(asked, actual), QStringList());
 
     LineState forced = wanted; // what a pty does: 8 bits, no parity
     forced.cflag = (forced.cflag & ~(CSIZE | PARENB | PARODD)) | CS8;
-    EXPECT_FALSE(serial::lineSettingsTaken(wanted, forced));
+    EXPECT_EQ(serial::keptSettings(asked, forced),
+              QStringList({"data bits 8 instead of 7", "parity none instead of odd"}));
 
     LineState slower = wanted;
     slower.ospeed = slower.ispeed = 614400;
-    EXPECT_FALSE(serial::lineSettingsTaken(wanted, slower));
+    EXPECT_EQ(serial::keptSettings(asked, slower),
+              QStringList({"baud rate 614400 instead of 691200"}));
 
-    LineState noXon = apply(freshPort(), {.flowIndex = 1});
-    EXPECT_FALSE(serial::lineSettingsTaken(noXon, apply(noXon, {.flowIndex = 2})));
+    // What the platform cannot set is kept, and said so; what was not asked for is not looked at.
+    const serial::LineSettings impossible{.dataBitsIndex = 0, .stopBitsIndex = 1, .flowIndex = 1};
+    EXPECT_EQ(serial::keptSettings(impossible, apply(freshPort(), {.flowIndex = 2})),
+              QStringList({"data bits 8 instead of 4", "stop bits 1 instead of 1.5",
+                           "flow control none instead of software"}));
 }

@@ -116,16 +116,18 @@ TEST(SerialPort, ConfigureReadsBackWhatTheDriverKept) {
     Pty pty;
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slavePath()));
-    EXPECT_TRUE(port.configure({.baud = 691200,
-                                .dataBitsIndex = 4,
-                                .stopBitsIndex = 2,
-                                .parityIndex = 2,
-                                .flowIndex = 2}));
+    EXPECT_EQ(port.configure({.baud = 691200,
+                              .dataBitsIndex = 4,
+                              .stopBitsIndex = 2,
+                              .parityIndex = 2,
+                              .flowIndex = 2}),
+              QStringList());
     EXPECT_EQ(port.lineState()->ospeed, 691200u);
-    EXPECT_TRUE(port.configure({.baud = 0}));
+    EXPECT_EQ(port.configure({.baud = 0}), QStringList());
     EXPECT_EQ(port.lineState()->ospeed, 691200u);
     // A pty forces 8 bits without parity; the request succeeds, the read-back tells.
-    EXPECT_FALSE(port.configure({.dataBitsIndex = 3, .parityIndex = 0}));
+    EXPECT_EQ(port.configure({.dataBitsIndex = 3, .parityIndex = 0}),
+              QStringList({"data bits 8 instead of 7", "parity none instead of even"}));
 }
 
 TEST(SerialPort, WriteToADeviceThatDoesNotReadHitsItsDeadline) {

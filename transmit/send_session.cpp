@@ -50,8 +50,7 @@ qint64 SendSession::fileSize() const {
     return m_file.size();
 }
 
-bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
-                        const transmit::SendOptions &options) {
+bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::SendOptions &options) {
     stop();
     m_port = std::move(port);
     m_options = options;
@@ -78,16 +77,19 @@ bool SendSession::start(std::unique_ptr<serial::SerialPort> port,
 }
 
 QString SendSession::start(const QString &path, const transmit::SendOptions &options,
-                           bool *rs485Refused) {
+                           serial::OpenedPort *details) {
     if (QString error = openFile(path); !error.isEmpty())
         return error;
     serial::OpenedPort opened = serial::openPort(options.port);
+    if (details) {
+        *details = serial::OpenedPort{nullptr,       opened.error,
+                                      opened.reason, opened.rs485Refused,
+                                      opened.kept,   opened.writeMultiplier};
+    }
     if (!opened) {
         closeFile();
         return opened.error;
     }
-    if (rs485Refused)
-        *rs485Refused = opened.rs485Refused;
     transmit::SendOptions withPort = options;
     withPort.writeMultiplier = opened.writeMultiplier;
     if (!start(std::move(opened.port), withPort))
@@ -116,7 +118,7 @@ void SendSession::stop() {
     m_worker.join();
 }
 
-std::unique_ptr<serial::SerialPort> SendSession::takePort() {
+std::unique_ptr<serial::Port> SendSession::takePort() {
     stop();
     return std::move(m_port);
 }

@@ -66,10 +66,11 @@ public:
 
     // Starts the worker on an open port with the file opened by openFile. False, and no
     // worker, when no thread could be had.
-    bool start(std::unique_ptr<serial::SerialPort> port, const transmit::SendOptions &options);
-    // The file, the port and the worker in one: empty, or the message.
+    bool start(std::unique_ptr<serial::Port> port, const transmit::SendOptions &options);
+    // The file, the port and the worker in one: empty, or the message. `details` (without the
+    // port) as for CaptureSession::start.
     QString start(const QString &path, const transmit::SendOptions &options,
-                  bool *rs485Refused = nullptr);
+                  serial::OpenedPort *details = nullptr);
 
     // The pause and the mode may change while the send runs; the worker reads them afresh for
     // every chunk and every byte.
@@ -90,7 +91,7 @@ public:
         m_worker.discardPending();
     }
     // The port of the last send, once its worker has ended (open, DTR low).
-    std::unique_ptr<serial::SerialPort> takePort();
+    std::unique_ptr<serial::Port> takePort();
 
     // The writers and the per-byte sender (mode 1 offers what a time-out left over again,
     // mode 2 drops it).
@@ -127,7 +128,7 @@ private:
 
     QFile m_file;
     QString m_path;
-    std::unique_ptr<serial::SerialPort> m_port;
+    std::unique_ptr<serial::Port> m_port;
     transmit::SendOptions m_options;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_writePending{false};
