@@ -27,7 +27,8 @@ void describe(QCommandLineParser &parser) {
     parser.setApplicationDescription(
         QStringLiteral("Captures from and sends to serial devices, with the settings of the "
                        "Kalvosan window.\n\nCommands:\n"
-                       "  ports     lists the serial ports that can be opened\n"
+                       "  ports     lists the serial ports that can be opened; with --long or\n"
+                       "            --json every serial device the kernel knows, opening none\n"
                        "  capture   captures what a device sends into a numbered file\n"
                        "  send      sends a file to a device\n"
                        "  hex       prints a file as the window's hex editor pane shows it\n\n"

@@ -153,6 +153,8 @@ check_deb() {
 
     if [ "$has_cli" = 1 ]; then
         [ -x "$root/usr/bin/kalvosan-cli" ] || fail "the package lacks /usr/bin/kalvosan-cli"
+        [ -f "$root/usr/share/bash-completion/completions/kalvosan-cli" ] ||
+            fail "the package lacks the bash completion of kalvosan-cli"
         check_cli
         check_man_page kalvosan-cli
     else

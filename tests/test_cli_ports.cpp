@@ -1,0 +1,169 @@
+// kalvosan-cli ports and the bash completion, run against a sysfs and /dev of the test's own:
+// two identical FTDI adapters, a Pico on cdc_acm and a UART on the platform bus, ptys behind
+// their nodes.
+#include "serial/serial_port.h"
+#include "tests/fake_sysfs.h"
+#include "tests/test_cli_support.h"
+#include "tests/test_serial_fixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace testsupport;
+
+const QString kFirstFtdi = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+
+class CliPorts : public CliProcessTest {
+protected:
+    void SetUp() override {
+        CliProcessTest::SetUp();
+        ASSERT_TRUE(addBench(m_tree, {m_pty.slavePath(), m_usb1.slavePath(), m_acm0.slavePath(),
+                                      m_uart.slavePath()}));
+        QProcessEnvironment environment = m_process.processEnvironment();
+        m_tree.addTo(environment);
+        m_process.setProcessEnvironment(environment);
+    }
+    // Counts the opens of every port of the bench from here on.
+    void watchOpens() {
+        for (const Pty *pty : {&m_pty, &m_usb1, &m_acm0, &m_uart})
+            m_opens.push_back(std::make_unique<serialtest::OpenWatch>(pty->slavePath()));
+    }
+    int opens() {
+        int count = 0;
+        for (const auto &watch : m_opens)
+            count += watch->count();
+        return count;
+    }
+
+    FakeSysfs m_tree;
+    Pty m_usb1, m_acm0, m_uart; // ttyUSB0 is m_pty
+    std::vector<std::unique_ptr<serialtest::OpenWatch>> m_opens;
+};
+
+// The test holds the first adapter by its stable name: the lock is the device's, so the
+// listing names the test as its holder under /dev/ttyUSB0 and the scan leaves it out.
+TEST_F(CliPorts, ListsEveryDeviceFromSysfsWithoutOpeningAny) {
+    serial::SerialPort held;
+    ASSERT_TRUE(held.open(m_tree.dev() + "/serial/by-id/" + kFirstFtdi));
+    watchOpens();
+
+    ASSERT_EQ(run({"ports", "--json"}), 0) << m_err.constData();
+    QJsonParseError error;
+    const QJsonArray devices = QJsonDocument::fromJson(m_out, &error).array();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << m_out.constData();
+    ASSERT_EQ(devices.size(), 4) << m_out.constData();
+    const QStringList keys{"com",  "driver", "interface", "links",  "lockedBy", "manufacturer",
+                           "path", "pid",    "product",   "serial", "vid"};
+    for (const QJsonValue &device : devices)
+        EXPECT_EQ(device.toObject().keys(), keys);
+    const QJsonObject acm = devices[0].toObject(), uart = devices[1].toObject();
+    const QJsonObject first = devices[2].toObject(), twin = devices[3].toObject();
+    EXPECT_EQ(acm["path"], m_tree.dev() + "/ttyACM0");
+    EXPECT_EQ(acm["driver"], "cdc_acm");
+    EXPECT_EQ(uart["path"], m_tree.dev() + "/ttyS0");
+    EXPECT_EQ(uart["com"], "COM1");
+    EXPECT_EQ(uart["driver"], "serial8250");
+    for (const char *absent :
+         {"vid", "pid", "manufacturer", "product", "serial", "interface", "lockedBy"})
+        EXPECT_TRUE(uart[absent].isNull()) << absent;
+    EXPECT_EQ(uart["links"], QJsonArray());
+    EXPECT_TRUE(first["com"].isNull());
+    EXPECT_EQ(first["vid"], "0403");
+    EXPECT_EQ(first["pid"], "6001");
+    EXPECT_EQ(first["manufacturer"], "FTDI");
+    EXPECT_EQ(first["product"], "FT232R USB UART");
+    EXPECT_EQ(first["interface"], 0);
+    EXPECT_EQ(first["links"],
+              QJsonArray({m_tree.dev() + "/serial/by-id/" + kFirstFtdi,
+                          m_tree.dev() + "/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"}));
+    EXPECT_EQ(first["lockedBy"], int(::getpid()));
+    EXPECT_EQ(first["serial"], "A50285BI");
+    EXPECT_EQ(twin["serial"], "A50285BJ");
+    EXPECT_TRUE(twin["lockedBy"].isNull());
+
+    ASSERT_EQ(run({"ports", "--long"}), 0) << m_err.constData();
+    const QString lockFile = qEnvironmentVariable("KALVOSAN_LOCK_DIR") + "/LCK..pts_" +
+                             QFileInfo(m_pty.slavePath()).fileName();
+    const QString block = QStringLiteral("%1/ttyUSB0\n"
+                                         "  product       FT232R USB UART\n"
+                                         "  manufacturer  FTDI\n"
+                                         "  usb id        0403:6001\n"
+                                         "  serial        A50285BI\n"
+                                         "  interface     0\n"
+                                         "  driver        ftdi_sio\n"
+                                         "  link          %2\n"
+                                         "  link          %1/serial/by-path/%3\n"
+                                         "  locked by     PID %4 (%5)\n\n")
+                              .arg(m_tree.dev(), first["links"][0].toString(),
+                                   QStringLiteral("pci-0000:00:14.0-usb-0:1:1.0-port0"))
+                              .arg(::getpid())
+                              .arg(lockFile);
+    EXPECT_TRUE(m_out.contains(block.toLocal8Bit())) << m_out.constData();
+    EXPECT_TRUE(m_out.contains(m_tree.dev().toLocal8Bit() +
+                               "/ttyS0 (COM1)\n  driver        serial8250\n\n"));
+    EXPECT_EQ(opens(), 0) << "listing opened a port";
+
+    // The plain list probes the tree's ports (COM1 is its ttyS0), and skips the held one.
+    ASSERT_EQ(run({"ports"}), 0) << m_err.constData();
+    EXPECT_EQ(m_out, "COM1\nttyACM0\nttyUSB1\n");
+    EXPECT_EQ(run({"ports", "--long", "--json"}), 2);
+}
+
+// A COM name is looked up in the device folder the program is given.
+TEST_F(CliPorts, ComNamesAreTheTreesPorts) {
+    writeFile(path("hello.bin"), "hello");
+    start({"send", "COM1", path("hello.bin"), "--delay", "-1"});
+    EXPECT_EQ(m_uart.read(5), "hello");
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+}
+
+// The completion file as bash-completion loads it, with the program on the PATH: commands,
+// a command's options, port names from the listing (no port opened) and files.
+TEST_F(CliPorts, BashCompletesCommandsOptionsPortsAndFiles) {
+    writeFile(path("firmware.bin"), "x");
+    watchOpens();
+    const QString script = QStringLiteral(R"(
+        source /usr/share/bash-completion/bash_completion || exit 3
+        source "$1" || exit 3
+        PATH=$2:$PATH
+        complete_words() {
+            COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+            COMPREPLY=(); _kalvosan_cli kalvosan-cli "${COMP_WORDS[COMP_CWORD]}"
+            printf '%s|' "${COMPREPLY[@]}"; echo
+        }
+        complete_words kalvosan-cli ''
+        complete_words kalvosan-cli capture --b
+        complete_words kalvosan-cli send --baud 9600 "$3/serial/by-id/usb-FTDI"
+        complete_words kalvosan-cli send CO
+        complete_words kalvosan-cli send COM1 "$4/fir"
+        complete_words kalvosan-cli capture COM1 --dir "$4/fir"
+    )");
+    QProcess bash;
+    bash.setProcessEnvironment(m_process.processEnvironment());
+    bash.start("bash", {"-c", script, "bash", KALVOSAN_COMPLETION,
+                        QCoreApplication::applicationDirPath(), m_tree.dev(), m_dir.path()});
+    ASSERT_TRUE(bash.waitForFinished(60000));
+    ASSERT_EQ(bash.exitCode(), 0) << bash.readAllStandardError().constData();
+    const QStringList lines = QString::fromLocal8Bit(bash.readAllStandardOutput()).split('\n');
+    ASSERT_GE(lines.size(), 6) << lines.join('\n').toStdString();
+    const QString byId = m_tree.dev() + "/serial/by-id/";
+    for (const char *command : {"ports", "capture", "send", "hex"})
+        EXPECT_TRUE(lines[0].split('|').contains(command)) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "--baud|--bytes|");
+    EXPECT_EQ(lines[2],
+              byId + kFirstFtdi + '|' + byId + "usb-FTDI_FT232R_USB_UART_A50285BJ-if00-port0|");
+    EXPECT_EQ(lines[3], "COM1|");
+    EXPECT_EQ(lines[4], path("firmware.bin") + '|');
+    EXPECT_EQ(lines[5], "|") << "a directory is asked for, not a file";
+    EXPECT_EQ(opens(), 0) << "completing opened a port";
+}
+
+} // namespace
