@@ -102,6 +102,8 @@ TEST(SerialDevices, HostileAttributesAreBoundedAndNothingButPlainFilesIsOpened) 
     ASSERT_TRUE(tree.stableLink("by-id", "usb-gone", "ttyUSB7"));
     ASSERT_TRUE(QFile::link("loop", tree.dev() + "/serial/by-id/loop"));
     ASSERT_TRUE(tree.stableLink("by-id", "usb-1a86_USB_Serial-if00-port0", "ttyUSB0"));
+    // A link to a link to the device leads there as well.
+    ASSERT_TRUE(QFile::link("usb-1a86_USB_Serial-if00-port0", tree.dev() + "/serial/by-id/chain"));
 
     const QList<serial::DeviceInfo> devices = serial::listDevices(tree.sys(), tree.dev());
     ASSERT_EQ(devices.size(), 1);
@@ -112,8 +114,8 @@ TEST(SerialDevices, HostileAttributesAreBoundedAndNothingButPlainFilesIsOpened) 
     EXPECT_EQ(device.serial, "");
     EXPECT_EQ(device.pid, "");
     EXPECT_EQ(device.driver, "ch341");
-    EXPECT_EQ(device.links,
-              QStringList{tree.dev() + "/serial/by-id/usb-1a86_USB_Serial-if00-port0"});
+    const QString byId = tree.dev() + "/serial/by-id/";
+    EXPECT_EQ(device.links, (QStringList{byId + "chain", byId + "usb-1a86_USB_Serial-if00-port0"}));
     EXPECT_EQ(opens.count(), 0) << "an attribute that is a tty was opened";
 }
 
