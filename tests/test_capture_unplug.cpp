@@ -14,6 +14,7 @@
 #include <QToolTip>
 
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -68,16 +69,39 @@ TEST_F(CaptureTest, ArrivalTimesGoBesideTheCaptureAndIntoTheLinesToolTip) {
     EXPECT_EQ(payloadInFile(2), QByteArray(20, 'a') + QByteArray(40, 'b'));
 }
 
+// The times file is created anew, never written through whatever was at its name; when the
+// line that says the device came back cannot be written (here: the file-size limit), the capture
+// ends with a message instead of going on without a word.
 TEST_F(CaptureTest, AFailedWriteOfTheArrivalTimesEndsTheCapture) {
+    QTemporaryDir byId;
+    const QString link = byId.filePath("usb-kalvosan-if00");
+    ASSERT_TRUE(QFile::link(pty.slavePath(), link));
+    setPort(link);
     setRecordArrivalTimes(*dialog, true);
     setFileName("cap.bin");
-    ASSERT_TRUE(QFile::link("/dev/full", arrival::sidecarPath(controlsPath())));
+    const QString times = arrival::sidecarPath(controlsPath());
+    ASSERT_TRUE(QFile::link("/dev/full", times));
     clickStart();
     ASSERT_TRUE(capturing());
-    syncUntilAMessage();
-    ASSERT_EQ(messages.messages().size(), 1u);
-    EXPECT_EQ(messages.lastText(), "Could not write file " + arrival::sidecarPath(path()));
+    syncWithWorker();
+    EXPECT_FALSE(QFileInfo(times).isSymLink());
+    pty.closeMaster();
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return dialog->windowTitle().startsWith("Kalvosan - Waiting for "); }));
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = rlim_t(QFileInfo(times).size());
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    testsupport::Pty replugged;
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(replugged.slavePath(), link));
+    const bool ended = testsupport::waitUntil([&] { return !messages.messages().empty(); });
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(messages.lastText(), "Could not write file " + times);
     EXPECT_FALSE(capturing());
+    EXPECT_FALSE(dialog->windowTitle().startsWith("Kalvosan - Waiting for "));
 }
 
 // The port is a link to the device, as /dev/serial/by-id/... links are to /dev/ttyUSB0. The

@@ -80,7 +80,7 @@ TEST_F(CliTiming, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
     m_pty.write("before|");
     ASSERT_TRUE(waitUntil([&] { return readFile(capture).endsWith("before|"); }));
     m_pty.closeMaster();
-    const QByteArray waiting = "Kalvosan - Waiting for " + link.toLocal8Bit() + "...";
+    const QByteArray waiting = "kalvosan-cli: Waiting for " + link.toLocal8Bit() + "...\n";
     ASSERT_TRUE(waitUntil([&] {
         m_err += m_process.readAllStandardError();
         return m_err.contains(waiting);
@@ -98,6 +98,8 @@ TEST_F(CliTiming, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
         20000));
     m_process.terminate();
     ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_TRUE(m_err.contains("kalvosan-cli: " + link.toLocal8Bit() + " is back"))
+        << m_err.constData();
     EXPECT_TRUE(afterSync(readFile(capture)).startsWith("before|after"))
         << readFile(capture).constData();
     const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(capture));
