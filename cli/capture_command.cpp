@@ -65,9 +65,9 @@ Checked<CaptureRequest> captureRequest(const CommandLine &line, const Stored &st
                             stored, QDir::homePath());
     CaptureOptions &options = request.value.options;
     options.port = config.value;
-    options.arrivalTimes = line.isSet(QStringLiteral("times")) ||
-                           (!line.isSet(QStringLiteral("no-times")) &&
-                            stored.arrivalTimes.value_or(false));
+    options.arrivalTimes =
+        line.isSet(QStringLiteral("times")) ||
+        (!line.isSet(QStringLiteral("no-times")) && stored.arrivalTimes.value_or(false));
     request.value.directory = location.directory;
     request.value.name = location.name;
     request.value.nameGiven = line.isSet(QStringLiteral("name"));

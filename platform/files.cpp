@@ -79,8 +79,8 @@ bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode m
 bool openHeld(QFile &file, const QString &path, Creation creation, int *error) {
     constexpr QIODevice::OpenMode kMode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     // Not truncated at the open: a file another capture holds must keep what it has.
-    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC |
-                      (creation == Creation::New ? O_EXCL : 0);
+    const int flags =
+        O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (creation == Creation::New ? O_EXCL : 0);
     const int fd = openDescriptor(file, path, flags, kMode, error);
     if (fd < 0)
         return false;

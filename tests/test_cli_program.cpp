@@ -152,9 +152,8 @@ TEST_F(CliProgram, TwoCapturesNeverShareAFileAndAHangUpEndsOneCleanly) {
                                        "--name", "data000000.bin", "--seconds", "0.2"});
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 1);
-    EXPECT_TRUE(second.readAllStandardError().contains("Could not open file " +
-                                                       first.toLocal8Bit() +
-                                                       ": held by another capture"));
+    EXPECT_TRUE(second.readAllStandardError().contains(
+        "Could not open file " + first.toLocal8Bit() + ": held by another capture"));
     EXPECT_EQ(readFile(first), held);
 
     // The first capture, meanwhile, has everything of its own device.
