@@ -229,7 +229,7 @@ QString describePort(const QString &portName, const QList<DeviceInfo> &devices,
                      const QString &devRoot) {
     const QString path = devicePath(portName, devRoot);
     for (const DeviceInfo &device : devices) {
-        if (device.path == path || device.links.contains(path))
+        if (device.path == path)
             return describeDevice(device);
     }
     return path;

@@ -39,8 +39,8 @@ QList<DeviceInfo> listDevices(const QString &sysClassTty = sysfsTtyDirectory(),
 // what the device is, then its first stable name (else its path).
 QString describeDevice(const DeviceInfo &device);
 
-// The description of the device a port name stands for (by its path or one of its links); the
-// path alone where the listing does not have it.
+// The description of the device a port name stands for (COM1, ttyUSB0); the path alone where
+// the listing does not have it.
 QString describePort(const QString &portName, const QList<DeviceInfo> &devices,
                      const QString &devRoot = deviceDirectory());
 

@@ -1,99 +1,84 @@
 // A sysfs and a /dev of a test's (or a benchmark's) own, laid out as the kernel and udev lay
-// them out: /sys/class/tty/<name> with a device link into /sys/devices and a driver link
-// there, a USB adapter's attributes on its interface and device folders; /dev/<name> and the
-// stable links in /dev/serial/by-id and by-path. The window and kalvosan-cli read their roots
-// from KALVOSAN_SYSFS_TTY_DIR and KALVOSAN_DEV_DIR. QtCore only, no test framework.
+// them out: /sys/class/tty/<name> with a device link into /sys/devices, subsystem and driver
+// links there, a USB adapter's attributes on its interface and device folders; /dev/<name>
+// and the stable links in /dev/serial/by-id and by-path. The window and kalvosan-cli read
+// their roots from KALVOSAN_SYSFS_TTY_DIR and KALVOSAN_DEV_DIR. QtCore only.
 #pragma once
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 namespace testsupport {
 
 struct UsbAdapter {
-    QString vid;
-    QString pid;
-    QString manufacturer;
-    QString product;
-    QString serial;
-    QString driver = QStringLiteral("ftdi_sio");
-    int interfaceNumber = 0;
+    QString vid, pid, manufacturer, product, serial;
+    QString driver = "ftdi_sio";
     bool acm = false; // the tty's device is the interface itself, as with cdc_acm
 };
 
 class FakeSysfs {
 public:
     FakeSysfs() {
-        for (const char *dir :
-             {"sys/class/tty", "sys/devices", "dev/serial/by-id", "dev/serial/by-path"})
-            QDir(m_root.path()).mkpath(QLatin1StringView(dir));
+        for (const char *dir : {"sys/class/tty", "dev/serial/by-id", "dev/serial/by-path"})
+            QDir(m_root.path()).mkpath(dir);
     }
 
-    QString sys() const { return m_root.filePath(QStringLiteral("sys/class/tty")); }
-    QString dev() const { return m_root.filePath(QStringLiteral("dev")); }
+    QString sys() const { return m_root.filePath("sys/class/tty"); }
+    QString dev() const { return m_root.filePath("dev"); }
 
-    // A tty the kernel lists, with a device folder behind it or without one (a virtual console,
-    // a pseudo-terminal).
+    // A tty the kernel lists, with a device folder behind it or without one (a virtual console).
     bool kernelLists(const QString &name, bool withDevice) {
-        return QDir(sys()).mkpath(withDevice ? name + QStringLiteral("/device") : name);
+        return QDir(sys()).mkpath(withDevice ? name + "/device" : name);
     }
 
     // A UART on the platform bus; `type` is the serial core's (0: no UART at that address).
-    // As since Linux 6.5, the tty's device is the serial core's port below its controller
-    // (bus serial-base, drivers "port" and "ctrl"), both below the UART's device.
+    // As since Linux 6.5, the tty's device is the serial core's port below its controller.
     bool platformUart(const QString &name, const QString &driver, int type) {
-        const QString device = sysPath(QStringLiteral("devices/platform/") + driver);
-        const QString controller = device + u'/' + driver + QStringLiteral(":0");
-        const QString port = controller + u'/' + driver + QStringLiteral(":0.") + name;
-        const QString base = QStringLiteral("serial-base");
-        return QDir().mkpath(port) && ttyOn(name, port) &&
-               onBus(device, QStringLiteral("platform"), driver) &&
-               onBus(controller, base, QStringLiteral("ctrl")) &&
-               onBus(port, base, QStringLiteral("port")) &&
-               write(sys() + u'/' + name + QStringLiteral("/type"), QString::number(type));
+        const QString device = m_root.filePath("sys/devices/platform/" + driver);
+        const QString controller = device + '/' + driver + ":0";
+        const QString port = controller + '/' + driver + ":0." + name;
+        return QDir().mkpath(port) && ttyOn(name, port) && onBus(device, "platform", driver) &&
+               onBus(controller, "serial-base", "ctrl") && onBus(port, "serial-base", "port") &&
+               write(sys() + '/' + name + "/type", QString::number(type));
     }
 
-    // A USB adapter's tty, on port `port` of the first bus. Two ttys on the same port are two
-    // interfaces of one adapter.
+    // A USB adapter's tty (interface 0), on port `port` of the first bus.
     bool usbTty(const QString &name, const UsbAdapter &usb, int port) {
         const QString device =
-            sysPath(QStringLiteral("devices/pci0000:00/0000:00:14.0/usb1/1-%1").arg(port));
-        const QString interface =
-            device + QStringLiteral("/1-%1:1.%2").arg(port).arg(usb.interfaceNumber);
-        const QString tty = usb.acm ? interface : interface + u'/' + name;
-        return QDir().mkpath(tty) && write(device + QStringLiteral("/idVendor"), usb.vid) &&
-               write(device + QStringLiteral("/idProduct"), usb.pid) &&
-               write(device + QStringLiteral("/manufacturer"), usb.manufacturer) &&
-               write(device + QStringLiteral("/product"), usb.product) &&
-               write(device + QStringLiteral("/serial"), usb.serial) &&
-               write(interface + QStringLiteral("/bInterfaceNumber"),
-                     QStringLiteral("%1").arg(usb.interfaceNumber, 2, 16, QChar(u'0'))) &&
-               ttyOn(name, tty) &&
-               onBus(tty, usb.acm ? QStringLiteral("usb") : QStringLiteral("usb-serial"),
-                     usb.driver);
+            m_root.filePath(QString("sys/devices/pci0000:00/0000:00:14.0/usb1/1-%1").arg(port));
+        const QString interface = device + QString("/1-%1:1.0").arg(port);
+        const QString tty = usb.acm ? interface : interface + '/' + name;
+        const std::pair<const char *, QString> attributes[] = {{"idVendor", usb.vid},
+                                                               {"idProduct", usb.pid},
+                                                               {"manufacturer", usb.manufacturer},
+                                                               {"product", usb.product},
+                                                               {"serial", usb.serial}};
+        bool made = QDir().mkpath(tty) && write(interface + "/bInterfaceNumber", "00") &&
+                    ttyOn(name, tty) && onBus(tty, usb.acm ? "usb" : "usb-serial", usb.driver);
+        for (const auto &[attribute, value] : attributes)
+            made = made && write(device + '/' + attribute, value);
+        return made;
     }
 
     // <dev>/<name>: a link to the device node (a pty's), or a plain file where target is empty.
     bool node(const QString &name, const QString &target) {
-        const QString path = dev() + u'/' + name;
+        const QString path = dev() + '/' + name;
         return target.isEmpty() ? write(path, {}) : QFile::link(target, path);
     }
 
     // <dev>/serial/<kind>/<link> pointing at ../../<name>, as udev makes it.
     bool stableLink(const QString &kind, const QString &link, const QString &name) {
-        return QFile::link(QStringLiteral("../../") + name,
-                           dev() + QStringLiteral("/serial/") + kind + u'/' + link);
+        return QFile::link("../../" + name, dev() + "/serial/" + kind + '/' + link);
     }
 
     // Points a program started with this environment at the tree.
     void addTo(QProcessEnvironment &environment) const {
-        environment.insert(QStringLiteral("KALVOSAN_SYSFS_TTY_DIR"), sys());
-        environment.insert(QStringLiteral("KALVOSAN_DEV_DIR"), dev());
+        environment.insert("KALVOSAN_SYSFS_TTY_DIR", sys());
+        environment.insert("KALVOSAN_DEV_DIR", dev());
     }
 
     static bool write(const QString &path, const QString &text) {
@@ -102,20 +87,15 @@ public:
     }
 
 private:
-    QString sysPath(const QString &relative) const {
-        return m_root.filePath(QStringLiteral("sys/") + relative);
-    }
     bool ttyOn(const QString &name, const QString &device) {
-        return QDir(sys()).mkpath(name) &&
-               QFile::link(device, sys() + u'/' + name + QStringLiteral("/device"));
+        return QDir(sys()).mkpath(name) && QFile::link(device, sys() + '/' + name + "/device");
     }
-    // The device's subsystem and driver links. Devices with several ports (a UART
-    // controller) get them once.
+    // The device's subsystem and driver links; a device with several ports gets them once.
     bool onBus(const QString &device, const QString &bus, const QString &driver) {
-        const QString busPath = sysPath(QStringLiteral("bus/") + bus);
-        const QString driverPath = busPath + QStringLiteral("/drivers/") + driver;
-        return QDir().mkpath(driverPath) && link(busPath, device + QStringLiteral("/subsystem")) &&
-               link(driverPath, device + QStringLiteral("/driver"));
+        const QString busPath = m_root.filePath("sys/bus/" + bus);
+        return QDir().mkpath(busPath + "/drivers/" + driver) &&
+               link(busPath, device + "/subsystem") &&
+               link(busPath + "/drivers/" + driver, device + "/driver");
     }
     static bool link(const QString &target, const QString &link) {
         return QFile::link(target, link) || QFileInfo(link).symLinkTarget() == target;
@@ -141,48 +121,36 @@ public:
     TreeInUse &operator=(const TreeInUse &) = delete;
 
 private:
-    QByteArray m_sys;
-    QByteArray m_dev;
+    QByteArray m_sys, m_dev;
 };
 
+inline const QString kFirstFtdi = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+inline const QString kSecondFtdi = "usb-FTDI_FT232R_USB_UART_A50285BJ-if00-port0";
+
 // The devices of a debugging bench: two identical FTDI adapters (same ids, different serials),
-// a Pico on cdc_acm and a 16550 on the platform bus, and a ttyS1 without a UART. nodes are
-// what /dev/ttyUSB0, ttyUSB1, ttyACM0 and ttyS0 link to (ptys).
+// a Pico on cdc_acm, a 16550 on the platform bus and a ttyS1 without a UART. nodes are what
+// /dev/ttyUSB0, ttyUSB1, ttyACM0 and ttyS0 link to (ptys).
 inline bool addBench(FakeSysfs &tree, const QStringList &nodes) {
-    UsbAdapter ftdi{QStringLiteral("0403"), QStringLiteral("6001"), QStringLiteral("FTDI"),
-                    QStringLiteral("FT232R USB UART"), QStringLiteral("A50285BI")};
+    const UsbAdapter ftdi{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"};
     UsbAdapter twin = ftdi;
-    twin.serial = QStringLiteral("A50285BJ");
-    UsbAdapter pico{QStringLiteral("2e8a"),
-                    QStringLiteral("000a"),
-                    QStringLiteral("Raspberry Pi"),
-                    QStringLiteral("Pico"),
-                    QStringLiteral("E6614C311B4A8B2C"),
-                    QStringLiteral("cdc_acm")};
-    pico.acm = true;
-    const QString byId = QStringLiteral("by-id");
-    const QString byPath = QStringLiteral("by-path");
-    return nodes.size() == 4 && tree.usbTty(QStringLiteral("ttyUSB0"), ftdi, 1) &&
-           tree.usbTty(QStringLiteral("ttyUSB1"), twin, 2) &&
-           tree.usbTty(QStringLiteral("ttyACM0"), pico, 3) &&
-           tree.platformUart(QStringLiteral("ttyS0"), QStringLiteral("serial8250"), 4) &&
-           tree.platformUart(QStringLiteral("ttyS1"), QStringLiteral("serial8250"), 0) &&
-           tree.node(QStringLiteral("ttyUSB0"), nodes[0]) &&
-           tree.node(QStringLiteral("ttyUSB1"), nodes[1]) &&
-           tree.node(QStringLiteral("ttyACM0"), nodes[2]) &&
-           tree.node(QStringLiteral("ttyS0"), nodes[3]) &&
-           tree.stableLink(byId, QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
-                           QStringLiteral("ttyUSB0")) &&
-           tree.stableLink(byId, QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BJ-if00-port0"),
-                           QStringLiteral("ttyUSB1")) &&
-           tree.stableLink(byId, QStringLiteral("usb-Raspberry_Pi_Pico_E6614C311B4A8B2C-if00"),
-                           QStringLiteral("ttyACM0")) &&
-           tree.stableLink(byPath, QStringLiteral("pci-0000:00:14.0-usb-0:1:1.0-port0"),
-                           QStringLiteral("ttyUSB0")) &&
-           tree.stableLink(byPath, QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"),
-                           QStringLiteral("ttyUSB1")) &&
-           tree.stableLink(byPath, QStringLiteral("pci-0000:00:14.0-usb-0:3:1.0"),
-                           QStringLiteral("ttyACM0"));
+    twin.serial = "A50285BJ";
+    const UsbAdapter pico{"2e8a",    "000a", "Raspberry Pi", "Pico", "E6614C311B4A8B2C",
+                          "cdc_acm", true};
+    const QStringList names{"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0"};
+    bool made = nodes.size() == names.size() && tree.usbTty("ttyUSB0", ftdi, 1) &&
+                tree.usbTty("ttyUSB1", twin, 2) && tree.usbTty("ttyACM0", pico, 3) &&
+                tree.platformUart("ttyS0", "serial8250", 4) &&
+                tree.platformUart("ttyS1", "serial8250", 0) &&
+                tree.stableLink("by-id", kFirstFtdi, "ttyUSB0") &&
+                tree.stableLink("by-id", kSecondFtdi, "ttyUSB1") &&
+                tree.stableLink("by-id", "usb-Raspberry_Pi_Pico_E6614C311B4A8B2C-if00", "ttyACM0");
+    for (int i = 0; made && i < names.size(); ++i) {
+        made = tree.node(names[i], nodes[i]) &&
+               (i == 3 ||
+                tree.stableLink("by-path", QString("pci-0000:00:14.0-usb-0:%1:1.0").arg(i + 1),
+                                names[i]));
+    }
+    return made;
 }
 
 } // namespace testsupport
