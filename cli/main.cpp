@@ -60,7 +60,7 @@ int main(int argc, char **argv) {
         std::printf("%s %s\n", qPrintable(cli::kProgramName), KALVOSAN_VERSION);
         return cli::kExitSuccess;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(qPrintable(cli::helpText(parser, {})), stdout);
         return cli::kExitSuccess;
     }
