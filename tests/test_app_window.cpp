@@ -19,6 +19,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -146,6 +147,62 @@ TEST_F(WindowTest, TheCellEditorIsReachableAndHasNoContextMenu) {
     QApplication::sendEvent(edit, &event);
     QTest::qWait(300);
     EXPECT_FALSE(menuShown);
+}
+
+// What a screen reader lists: the controls the accessibility bus reports as not invisible.
+int showingButtonsNamed(QAccessibleInterface *node, const QString &name) {
+    int count = node->role() == QAccessible::Button && !node->state().invisible &&
+                node->text(QAccessible::Name) == name;
+    for (int i = 0; i < node->childCount(); ++i)
+        count += showingButtonsNamed(node->child(i), name);
+    return count;
+}
+
+// The widgets Tab lands on, from the Port box once around the window.
+QList<QWidget *> tabChain(TerminalDialog &dialog) {
+    dialog.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.item(ctl::Port)->setFocus();
+    QList<QWidget *> chain;
+    for (QWidget *focus = QApplication::focusWidget(); focus && !chain.contains(focus);
+         focus = QApplication::focusWidget()) {
+        chain << focus;
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return chain;
+}
+
+// The closed pane lies below the window's edge: a screen reader must not list its controls
+// (a second "Send" among them) nor Tab reach them, until the pane opens.
+TEST_F(WindowTest, TheClosedEditorPaneIsHiddenFromScreenReadersAndTab) {
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog.get());
+    const auto inPane = [this](QWidget *w) { return dialog->editorPane()->isAncestorOf(w); };
+    const QList<QWidget *> controls = dialog->editorPane()->findChildren<QWidget *>();
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(showingButtonsNamed(window, "Send"), 1);
+        QStringList reported;
+        for (QWidget *control : controls) {
+            QAccessibleInterface *node = QAccessible::queryAccessibleInterface(control);
+            ASSERT_NE(node, nullptr);
+            if (!node->state().invisible)
+                reported << control->accessibleName() + '/' + control->metaObject()->className();
+        }
+        EXPECT_EQ(reported.join(", ").toStdString(), "");
+        const QList<QWidget *> closedChain = tabChain(*dialog);
+        EXPECT_GT(closedChain.size(), 10);
+        EXPECT_TRUE(std::none_of(closedChain.begin(), closedChain.end(), inPane));
+
+        dialog->OnEditor();
+        EXPECT_EQ(showingButtonsNamed(window, "Send"), 2);
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(dialog->item(ctl::EditorSend))
+                         ->state()
+                         .invisible);
+        EXPECT_EQ(dialog->item(ctl::EditorSend)->accessibleName(), "Send");
+        const QList<QWidget *> openChain = tabChain(*dialog);
+        EXPECT_TRUE(openChain.contains(dialog->item(ctl::EditorSend)));
+        EXPECT_TRUE(openChain.contains(dialog->item(ctl::FindText)));
+        dialog->OnEditor();
+    }
 }
 
 TEST_F(WindowTest, StatesSwitchTheControlsInOneCall) {
