@@ -1,4 +1,5 @@
 #include "app/about_dialog.h"
+#include "app/application_identity.h"
 #include "app/link_label.h"
 #include "app/terminal_dialog.h"
 #include "hexedit/editor_pane.h"
@@ -12,6 +13,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -302,6 +305,23 @@ TEST_F(WindowTest, OverflowIndicatorFollowsTheLineCountOnlyWhileThePaneIsOpen) {
     EXPECT_EQ(dialog->height(), dialog->fullHeight());
     dialog->OnTimer();
     EXPECT_FALSE(dialog->item(ctl::Overflow)->isVisible());
+}
+
+// Desktop shells match the window to the installed entry by its desktop file name; the version
+// the program and its About box show is the project's.
+TEST(ApplicationTest, NamesItsDesktopEntryAndShowsTheProjectVersion) {
+    describeApplication();
+    const QFileInfo entry(QStringLiteral(KV_DESKTOP_ENTRY));
+    ASSERT_TRUE(entry.isFile()) << KV_DESKTOP_ENTRY;
+    EXPECT_EQ((QGuiApplication::desktopFileName() + ".desktop").toStdString(),
+              entry.fileName().toStdString());
+    EXPECT_EQ(QCoreApplication::applicationVersion().toStdString(), KV_PROJECT_VERSION);
+    AboutDialog about;
+    QStringList texts;
+    for (const QLabel *label : about.findChildren<QLabel *>())
+        texts << label->text();
+    EXPECT_TRUE(texts.contains("Kalvosan Version " KV_PROJECT_VERSION))
+        << texts.join('|').toStdString();
 }
 
 TEST(LinkLabelTest, ColoursFollowHoverAndVisitedAndAFailedOpenChangesNothing) {

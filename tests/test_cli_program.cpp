@@ -138,7 +138,7 @@ TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
     EXPECT_TRUE(m_err.contains("Could not open file " + path("fifo").toLocal8Bit()));
 
     ASSERT_EQ(run({"--version"}), 0);
-    EXPECT_EQ(m_out, "kalvosan-cli 1.2\n");
+    EXPECT_EQ(m_out, "kalvosan-cli " KV_PROJECT_VERSION "\n");
 }
 
 } // namespace
