@@ -181,7 +181,7 @@ TEST_F(WindowTest, TheClosedEditorPaneIsHiddenFromScreenReadersAndTab) {
     QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog.get());
     const auto inPane = [this](QWidget *w) { return dialog->editorPane()->isAncestorOf(w); };
     const QList<QWidget *> controls = dialog->editorPane()->findChildren<QWidget *>();
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 2; ++round) { // as the window starts, then closed again
         EXPECT_EQ(showingButtonsNamed(window, "Send"), 1);
         QStringList reported;
         for (QWidget *control : controls) {
@@ -197,10 +197,6 @@ TEST_F(WindowTest, TheClosedEditorPaneIsHiddenFromScreenReadersAndTab) {
 
         dialog->OnEditor();
         EXPECT_EQ(showingButtonsNamed(window, "Send"), 2);
-        EXPECT_FALSE(QAccessible::queryAccessibleInterface(dialog->item(ctl::EditorSend))
-                         ->state()
-                         .invisible);
-        EXPECT_EQ(dialog->item(ctl::EditorSend)->accessibleName(), "Send");
         const QList<QWidget *> openChain = tabChain(*dialog);
         EXPECT_TRUE(openChain.contains(dialog->item(ctl::EditorSend)));
         EXPECT_TRUE(openChain.contains(dialog->item(ctl::FindText)));
