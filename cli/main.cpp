@@ -4,6 +4,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/files.h"
+#include "res/product.h"
 
 #include <QCoreApplication>
 

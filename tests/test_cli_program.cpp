@@ -269,7 +269,7 @@ TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
     EXPECT_TRUE(m_err.contains("Could not open file " + path("fifo").toLocal8Bit()));
 
     ASSERT_EQ(run({"--version"}), 0);
-    EXPECT_EQ(m_out, "kalvosan-cli 1.2\n");
+    EXPECT_EQ(m_out, "kalvosan-cli " KV_PROJECT_VERSION "\n");
     // Every help text offers --help-all; it answers.
     for (const QStringList &help : {QStringList{"--help-all"}, QStringList{"send", "--help-all"}}) {
         ASSERT_EQ(run(help), 0) << m_err.constData();
