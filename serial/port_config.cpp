@@ -1,9 +1,8 @@
 #include "serial/port_config.h"
 
 #include "serial/baud.h"
+#include "serial/open_failure.h"
 #include "serial/serial_port.h"
-
-#include <cstring>
 
 namespace serial {
 
@@ -13,7 +12,8 @@ OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running) 
     auto port = std::make_unique<SerialPort>();
     if (!port->open(config.portName)) {
         opened.error = QStringLiteral("Could not open port ") + config.portName;
-        opened.reason = QString::fromLocal8Bit(std::strerror(port->openError()));
+        opened.reason =
+            openFailureReason(devicePath(config.portName), port->openError(), lockDirectories());
         return opened;
     }
     port->purge();
