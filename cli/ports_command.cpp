@@ -2,6 +2,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "serial/device_list.h"
+#include "serial/open_failure.h"
 #include "serial/port_names.h"
 #include "serial/uucp_lock.h"
 
@@ -118,9 +119,15 @@ void printNames() {
     }
 }
 
+// The ports that can be opened now. A device this user may not open is said so, with who may:
+// a list that is empty for want of a group must not look like a machine without ports.
 void printOpenable() {
     for (const QString &port : serial::openablePorts())
         std::printf("%s\n", qPrintable(port));
+    for (const serial::DeviceInfo &device : serial::listDevices()) {
+        if (const QString problem = serial::accessProblem(device.path); !problem.isEmpty())
+            printWarning(device.path + QStringLiteral(": ") + problem);
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "tests/test_cli_support.h"
 #include "tests/test_serial_fixture.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -110,6 +111,35 @@ TEST_F(CliPorts, ListsEveryDeviceFromSysfsWithoutOpeningAny) {
     ASSERT_EQ(run({"ports"}), 0) << m_err.constData();
     EXPECT_EQ(m_out, "COM1\nttyACM0\nttyUSB1\n");
     EXPECT_EQ(run({"ports", "--long", "--json"}), 2);
+}
+
+// A user outside the devices' group: an empty list says why, and an open names who may open it.
+TEST_F(CliPorts, AUserWhoMayNotOpenThePortsIsToldWhy) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run the program as another user";
+    const QString program = m_process.program().isEmpty()
+                                ? QCoreApplication::applicationDirPath() + "/kalvosan-cli"
+                                : m_process.program();
+    // The tree is readable by all, as sysfs and /dev are; the lock folder stays the test's own.
+    ASSERT_TRUE(QFile::setPermissions(QFileInfo(m_tree.dev()).path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther));
+    QProcessEnvironment environment = m_process.processEnvironment();
+    environment.insert("XDG_CONFIG_HOME", "/nonexistent");
+    m_process.setProcessEnvironment(environment);
+    const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", program};
+    m_process.start("setpriv", asNobody + QStringList{"ports"});
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(m_out, "");
+    // The ptys behind the nodes are root's alone (mode 600).
+    EXPECT_TRUE(m_err.contains("warning: " + m_tree.dev().toLocal8Bit() +
+                               "/ttyUSB0: Permission denied (only its owner, root, may open it)"))
+        << m_err.constData();
+    m_process.start("setpriv", asNobody + QStringList{"capture", "ttyUSB0", "--dir", "/tmp"});
+    ASSERT_EQ(finish(), 1);
+    EXPECT_TRUE(m_err.contains("Could not open port ttyUSB0: Permission denied (only its owner, "
+                               "root, may open it)"))
+        << m_err.constData();
 }
 
 // A COM name is looked up in the device folder the program is given.
