@@ -178,9 +178,7 @@ QString CaptureSession::start(const CaptureOptions &options, serial::OpenedPort 
     // The port first: a capture that cannot start leaves the file at its name as it was.
     serial::OpenedPort opened = serial::openPort(options.port);
     if (details) {
-        *details = serial::OpenedPort{nullptr,       opened.error,
-                                      opened.reason, opened.rs485Refused,
-                                      opened.kept,   opened.writeMultiplier};
+        *details = opened.details();
     }
     if (!opened)
         return opened.error;
@@ -261,7 +259,8 @@ bool CaptureSession::reconnect(std::uint64_t generation) {
             std::this_thread::sleep_for(kPace);
         if (!m_running.load())
             break;
-        serial::OpenedPort opened = serial::openPort(m_options.port);
+        // A network port's attempt is bounded too, and ends when the capture is stopped.
+        serial::OpenedPort opened = serial::openPort(m_options.port, &m_running);
         if (!opened)
             continue;
         m_port = std::move(opened.port);

@@ -82,9 +82,7 @@ QString SendSession::start(const QString &path, const transmit::SendOptions &opt
         return error;
     serial::OpenedPort opened = serial::openPort(options.port);
     if (details) {
-        *details = serial::OpenedPort{nullptr,       opened.error,
-                                      opened.reason, opened.rs485Refused,
-                                      opened.kept,   opened.writeMultiplier};
+        *details = opened.details();
     }
     if (!opened) {
         closeFile();
@@ -183,12 +181,13 @@ void SendSession::SendWorker(std::uint64_t generation) {
         m_progress.report(outcome.sent, m_file.size());
         m_worker.post(generation, [this] { showProgress(); });
     }
-    const transmit::SendResult result{outcome.end,
-                                      outcome.sent,
-                                      m_file.size(),
-                                      m_path,
-                                      m_options.port.portName,
-                                      m_timed ? m_gaps.report() : transmit::TimingReport{}};
+    transmit::SendResult result{outcome.end,
+                                outcome.sent,
+                                m_file.size(),
+                                m_path,
+                                m_options.port.portName,
+                                m_timed ? m_gaps.report() : transmit::TimingReport{}};
+    result.timing.measuredAtThisEnd = m_port->completion() == serial::Completion::AtThisEnd;
     m_file.close();
     if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running)
         ReplyMonitor(generation);

@@ -107,6 +107,8 @@ QString timingReportText(const TimingReport &r) {
     text += QStringLiteral("Gap between bytes: median %1, 99 % below %2, largest %3\n")
                 .arg(ms(r.medianMs), ms(r.p99Ms), ms(r.largestMs));
     text += QStringLiteral("Gaps more than 10 % over the delay: %1 of %2").arg(r.late).arg(r.gaps);
+    if (r.measuredAtThisEnd)
+        text += QStringLiteral("\nMeasured where the bytes left this machine, not at the device");
     return text;
 }
 
@@ -120,6 +122,8 @@ QByteArray timingReportJson(const TimingReport &r) {
         {QStringLiteral("p99_ms"), r.p99Ms},
         {QStringLiteral("largest_ms"), r.largestMs},
         {QStringLiteral("late_gaps"), double(r.late)},
+        {QStringLiteral("measured_at"),
+         r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line")},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
