@@ -1,6 +1,5 @@
 // kalvosan-cli through a real ser2net, a recording server of the test's own and hostile ones.
 #include "loader/arrival_times.h"
-#include "serial/line_state.h"
 #include "serial/telnet_codec.h"
 #include "tests/test_cli_support.h"
 #include "tests/test_network_support.h"
@@ -16,15 +15,6 @@ namespace {
 
 using namespace testsupport;
 using serial::telnet::kIac;
-
-// Every byte value, CR followed by NUL and LF and 0xFF among them, then random bytes.
-QByteArray everyByteValue(qsizetype size) {
-    QByteArray bytes = randomPayload(size);
-    for (int v = 0; v < 256 && v < size; ++v)
-        bytes[v + 1 < size ? v + 1 : v] = char(v);
-    bytes.replace(0, 1, "R");
-    return bytes;
-}
 
 class NetworkCli : public CliProcessTest {
 protected:
@@ -70,12 +60,6 @@ TEST_F(NetworkCli, CapturesEveryByteValueAndGoesOnWhenTheServerIsBack) {
         1);
 }
 
-// The line state the pty's master reports while the client is connected.
-std::optional<serial::LineState> lineWhileConnected(Pty &device, QByteArray &received) {
-    received += device.read(1, 10000);
-    return serial::readLineState(device.master());
-}
-
 TEST_F(NetworkCli, SendsByteByByteAndWholeWithTheLineSettingsArriving) {
     Ser2net server;
     startServer(server);
@@ -83,15 +67,11 @@ TEST_F(NetworkCli, SendsByteByByteAndWholeWithTheLineSettingsArriving) {
     writeFile(path("bytes.bin"), bytes);
     start({"send", server.portName(), path("bytes.bin"), "--delay", "1", "--baud", "250000",
            "--stop", "2", "--parity", "odd", "--flow", "hardware"});
-    QByteArray received;
-    const auto line = lineWhileConnected(server.device(), received);
-    ASSERT_TRUE(line);
-    EXPECT_EQ(line->ospeed, 250000u);
+    DeviceLine line;
+    EXPECT_EQ(readWithLine(server.device(), bytes.size(), line), bytes);
+    EXPECT_EQ(line.baud, 250000u);
     // A pty keeps no parity bit (PARENB) but reports which parity was asked for.
-    EXPECT_EQ(line->cflag & (CSTOPB | PARODD | CMSPAR | CRTSCTS),
-              tcflag_t(CSTOPB | PARODD | CRTSCTS));
-    received += server.device().read(int(bytes.size() - received.size()), 20000);
-    EXPECT_EQ(received, bytes);
+    EXPECT_EQ(line.cflags, unsigned(CSTOPB | PARODD | CRTSCTS));
     ASSERT_EQ(finish(), 0) << m_err.constData();
     EXPECT_TRUE(m_err.contains("Bytes sent: 300")) << m_err.constData();
     EXPECT_TRUE(m_err.contains("Measured where the bytes left this machine")) << m_err.constData();
@@ -100,15 +80,10 @@ TEST_F(NetworkCli, SendsByteByByteAndWholeWithTheLineSettingsArriving) {
     writeFile(path("whole.bin"), whole);
     start({"send", server.portName(), path("whole.bin"), "--delay", "-1", "--baud", "14400",
            "--stop", "1", "--parity", "mark", "--flow", "software"});
-    received.clear();
-    const auto wholeLine = lineWhileConnected(server.device(), received);
-    ASSERT_TRUE(wholeLine);
-    EXPECT_EQ(wholeLine->ospeed, 14400u);
-    EXPECT_EQ(wholeLine->cflag & (CSTOPB | PARODD | CMSPAR | CRTSCTS), tcflag_t(PARODD | CMSPAR));
-    EXPECT_EQ(wholeLine->iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
-    received += server.device().read(int(whole.size() - received.size()), 20000);
-    EXPECT_EQ(received.size(), whole.size());
-    EXPECT_TRUE(received == whole);
+    EXPECT_TRUE(readWithLine(server.device(), whole.size(), line) == whole);
+    EXPECT_EQ(line.baud, 14400u);
+    EXPECT_EQ(line.cflags, unsigned(PARODD | CMSPAR));
+    EXPECT_EQ(line.iflags, unsigned(IXON | IXOFF));
     ASSERT_EQ(finish(), 0) << m_err.constData();
 }
 

@@ -1,6 +1,9 @@
 #include "tests/test_network_support.h"
 
+#include "serial/line_state.h"
+
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -191,6 +195,24 @@ SilentAddress::~SilentAddress() {
     for (int fd : m_queued)
         ::close(fd);
     ::close(m_listener);
+}
+
+QByteArray everyByteValue(qsizetype size) {
+    QByteArray bytes(size, 'R');
+    QRandomGenerator random(20240613);
+    for (qsizetype i = 1; i < size; ++i)
+        bytes[i] = char(i <= 256 ? i - 1 : int(random.bounded(256)));
+    return bytes;
+}
+
+QByteArray readWithLine(Pty &device, qsizetype size, DeviceLine &line) {
+    QByteArray received = device.read(1, 10000);
+    if (const auto state = serial::readLineState(device.master()))
+        line = {state->ospeed, state->cflag & (CSTOPB | PARODD | CMSPAR | CRTSCTS),
+                state->iflag & (IXON | IXOFF)};
+    if (received.size() < size)
+        received += device.read(int(size - received.size()), 20000);
+    return received;
 }
 
 long residentKb(qint64 pid) {

@@ -83,6 +83,20 @@ private:
     std::vector<int> m_queued;
 };
 
+// Every byte value (CR, NUL, LF and 0xFF among them) after a first 'R', then random bytes.
+QByteArray everyByteValue(qsizetype size);
+
+// The line a client set on the device, as the pty's master reports it while the client is
+// connected: the rate, and of the flags what a pty keeps (stop bits, which parity, flow
+// control; never the parity bit itself or the data bits).
+struct DeviceLine {
+    std::uint32_t baud = 0;
+    unsigned cflags = 0; // of CSTOPB, PARODD, CMSPAR, CRTSCTS
+    unsigned iflags = 0; // of IXON, IXOFF
+};
+// Reads `size` bytes from the device, taking its line once the first has come.
+QByteArray readWithLine(Pty &device, qsizetype size, DeviceLine &line);
+
 // Memory the process holds now, from /proc (kB); -1 when it cannot be read.
 long residentKb(qint64 pid);
 
