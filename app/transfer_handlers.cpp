@@ -119,6 +119,8 @@ void TerminalDialog::OnStopCapture() {
 void TerminalDialog::onCaptureWriteFailed(const QString &path) {
     if (item(ctl::Stop)->isEnabled())
         OnStopCapture();
+    // The title may still say the capture waits for its device.
+    setWindowTitle(receivedTitle(m_capture.count()));
     platform::messageBox(this, QStringLiteral("Could not write file ") + path);
 }
 

@@ -3,6 +3,7 @@
 #include "loader/arrival_times.h"
 #include "platform/files.h"
 
+#include <cerrno>
 #include <chrono>
 #include <vector>
 
@@ -37,7 +38,7 @@ public:
         return limit > 0 && m_count >= limit;
     }
 
-    enum class Step { Going, WriteFailed, HungUp };
+    using Step = CaptureSession::Step;
 
     // Waits up to one pace for input and writes all of it.
     Step step() {
@@ -129,24 +130,27 @@ CaptureSession::~CaptureSession() {
     stop();
 }
 
-QString CaptureSession::openFile(const QString &path, const QByteArray &header, bool arrivalTimes) {
+QString CaptureSession::openFile(const QString &path, const QByteArray &header, bool arrivalTimes,
+                                 platform::Creation creation) {
     stop();
     m_timesFile.close();
     m_path = path;
     m_headerSize = header.size();
-    // Unbuffered: every read reaches the file at once, for a live view of it and against a
-    // crash.
-    if (!platform::openWithoutBlocking(
-            m_file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    m_fileError = 0;
+    // Held while the capture runs, so that another capture never writes into it; unbuffered:
+    // every read reaches the file at once, for a live view of it and against a crash.
+    if (!platform::openHeld(m_file, path, creation, &m_fileError))
         return QStringLiteral("Could not open file ") + path;
     if (!header.isEmpty() && m_file.write(header) != header.size()) {
+        m_fileError = errno;
         m_file.close();
         return QStringLiteral("Could not write file ") + path;
     }
+    // Arrival times of an earlier capture under this name must not pass for this one's.
     const QString times = arrival::sidecarPath(path);
-    if (arrivalTimes && !platform::openWithoutBlocking(m_timesFile, times,
-                                                       QIODevice::WriteOnly | QIODevice::Truncate |
-                                                           QIODevice::Unbuffered)) {
+    if (!arrivalTimes) {
+        platform::removeFile(times);
+    } else if (!platform::createFresh(m_timesFile, times, &m_fileError)) {
         m_file.close();
         return QStringLiteral("Could not open file ") + times;
     }
@@ -218,10 +222,10 @@ void CaptureSession::ReceiveWorker(std::uint64_t generation) {
     loop.dropWaiting();
     bool written = true;
     while (written && m_running.load() && !loop.limitReached()) {
-        const ReceiveLoop::Step step = loop.step();
-        written = step != ReceiveLoop::Step::WriteFailed;
-        if (step == ReceiveLoop::Step::HungUp && !reconnect(generation))
-            break;
+        Step step = loop.step();
+        if (step == Step::HungUp)
+            step = reconnect(generation);
+        written = step != Step::WriteFailed;
     }
     // Bytes that came just before "Stop".
     if (written && !loop.limitReached())
@@ -248,7 +252,7 @@ bool CaptureSession::recordArrival(qint64 offset, bool reconnected) {
     return false;
 }
 
-bool CaptureSession::reconnect(std::uint64_t generation) {
+CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation) {
     // The port goes at once (and its lock with it), so that the device can come back under
     // the same name.
     m_port.reset();
@@ -259,18 +263,17 @@ bool CaptureSession::reconnect(std::uint64_t generation) {
             std::this_thread::sleep_for(kPace);
         if (!m_running.load())
             break;
-        // A network port's attempt is bounded too, and ends when the capture is stopped.
         serial::OpenedPort opened = serial::openPort(m_options.port, &m_running);
         if (!opened)
             continue;
         m_port = std::move(opened.port);
         m_port->setDtr(true);
-        if (!recordArrival(m_headerSize + m_count, true)) {
-            m_running = false;
-            return false;
-        }
+        // A capture that cannot say where the device came back ends as any failed write does.
+        if (!recordArrival(m_headerSize + m_count, true))
+            return Step::WriteFailed;
         m_worker.post(generation, [this, count = m_count.load()] { emit reconnected(count); });
-        return true;
+        return Step::Going;
     }
-    return false;
+    // Stopped while the device was away.
+    return Step::Going;
 }

@@ -2,6 +2,7 @@
 // file. The window and the command line each own one; it knows no widget.
 #pragma once
 
+#include "platform/files.h"
 #include "platform/session_worker.h"
 #include "serial/port_config.h"
 
@@ -29,11 +30,15 @@ public:
     // Stops and waits for the worker: a worker never outlives its session.
     ~CaptureSession() override;
 
-    // Creates (or empties) the capture file and writes the header, and with arrivalTimes the
-    // file of arrival times beside it: empty, or the message ("Could not open file " / "Could
-    // not write file " + path). A FIFO is refused rather than left to block the caller until a
-    // reader comes.
-    QString openFile(const QString &path, const QByteArray &header, bool arrivalTimes = false);
+    // Creates (or empties, or with Creation::New refuses) the capture file, holds it until the
+    // capture ends, and writes the header; with arrivalTimes creates the file of arrival times
+    // beside it anew, else removes an older one. Empty, or the message ("Could not open file " /
+    // "Could not write file " + path), with the errno in fileError(): a file another capture
+    // holds is refused untouched (EWOULDBLOCK), and so is a FIFO rather than left to block the
+    // caller until a reader comes.
+    QString openFile(const QString &path, const QByteArray &header, bool arrivalTimes = false,
+                     platform::Creation creation = platform::Creation::Replace);
+    int fileError() const { return m_fileError; }
     void closeFile();
 
     // Starts the receive worker on an open port, with the file opened by openFile. False, and
@@ -83,8 +88,12 @@ signals:
 private:
     friend class ReceiveLoop;
     void ReceiveWorker(std::uint64_t generation);
-    // Waits for the device to come back after a hang-up; false when stopped meanwhile.
-    bool reconnect(std::uint64_t generation);
+    // How a step of the receive worker ended.
+    enum class Step { Going, WriteFailed, HungUp };
+    // Waits for the device to come back after a hang-up, until it is back (Going) or the
+    // capture is stopped (Going, with the run flag down); WriteFailed when the arrival time of
+    // its return could not be written.
+    Step reconnect(std::uint64_t generation);
     // A burst of `size` bytes has just been written at `offset`: its line in the times file.
     bool recordArrival(qint64 offset, bool reconnected = false);
 
@@ -92,6 +101,7 @@ private:
     QString m_path;
     QFile m_timesFile;    // open while arrival times are recorded
     QString m_failedPath; // worker only: the file whose write failed
+    int m_fileError = 0;
     qint64 m_headerSize = 0;
     std::unique_ptr<serial::Port> m_port;
     CaptureOptions m_options;

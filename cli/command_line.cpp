@@ -24,6 +24,10 @@ void printError(const QString &text) {
     printLine(stderr, kProgramName + QStringLiteral(": ") + text);
 }
 
+void printNote(const QString &text) {
+    printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+}
+
 void printWarning(const QString &text) {
     printLine(stderr, kProgramName + QStringLiteral(": warning: ") + text);
 }

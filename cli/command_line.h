@@ -22,6 +22,8 @@ inline const QString kProgramName = QStringLiteral("kalvosan-cli");
 // "kalvosan-cli: " and the text, on standard error.
 void printError(const QString &text);
 void printWarning(const QString &text);
+// What a transfer has to say that is neither an error nor a warning ("Waiting for ...").
+void printNote(const QString &text);
 
 // Prints the message and the hint to the help of the command (empty: of the program) on
 // standard error; returns kExitUsage.

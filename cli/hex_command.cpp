@@ -17,21 +17,9 @@ constexpr qint64 kReadSize = 1 << 16;
 // How often a followed file is looked at: quick enough to feel live, never a spin.
 constexpr int kFollowPollMs = 100;
 
-// The times file beside the file, when asked for, read as it grows.
-struct ArrivalTimes {
-    bool wanted = false;
-    arrival::SidecarReader reader;
-    void load(HexPrinter &printer) {
-        if (wanted)
-            printer.setArrivalTimes(reader.bursts());
-    }
-};
-
 // Prints what the file holds beyond what was read; false when a read failed.
-bool printAvailable(QFile &file, HexPrinter &printer, ArrivalTimes &times) {
-    // The times of the bytes read next were written just after them.
+bool printAvailable(QFile &file, HexPrinter &printer) {
     QByteArray buffer(kReadSize, Qt::Uninitialized);
-    times.load(printer);
     for (;;) {
         const qint64 n = file.read(buffer.data(), kReadSize);
         if (n <= 0)
@@ -42,7 +30,7 @@ bool printAvailable(QFile &file, HexPrinter &printer, ArrivalTimes &times) {
 
 // Like tail -f: complete lines as the file grows, until SIGINT or SIGTERM. A file cut
 // shorter (captured into anew) is printed again from its start.
-bool follow(QFile &file, const QString &path, HexPrinter &printer, ArrivalTimes &times) {
+bool follow(QFile &file, const QString &path, HexPrinter &printer) {
     QEventLoop loop;
     platform::TerminationWatch termination;
     QObject::connect(&termination, &platform::TerminationWatch::requested, &loop,
@@ -55,13 +43,13 @@ bool follow(QFile &file, const QString &path, HexPrinter &printer, ArrivalTimes 
             file.seek(0);
             printer.restart();
         }
-        readable = printAvailable(file, printer, times);
+        readable = printAvailable(file, printer);
         if (!readable)
             loop.quit();
     });
     poll.start(kFollowPollMs);
     loop.exec();
-    return readable && printAvailable(file, printer, times);
+    return readable && printAvailable(file, printer);
 }
 
 } // namespace
@@ -81,16 +69,23 @@ int runHex(const QStringList &arguments) {
     const QString path = line.positional(0);
     QFile file;
     // A FIFO is refused rather than waited on.
-    if (!platform::openWithoutBlocking(file, path, QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        printError(QStringLiteral("Could not open file ") + path);
+    int error = 0;
+    if (!platform::openWithoutBlocking(file, path, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                                       &error)) {
+        printError(QStringLiteral("Could not open file ") + path + QStringLiteral(": ") +
+                   platform::errorText(error));
         return kExitFailure;
     }
     HexPrinter printer(stdout);
-    ArrivalTimes times{line.isSet(QStringLiteral("times")),
-                       arrival::SidecarReader(arrival::sidecarPath(path))};
-    bool readable = printAvailable(file, printer, times);
+    arrival::SidecarStream times(arrival::sidecarPath(path));
+    if (line.isSet(QStringLiteral("times"))) {
+        printer.setArrivalTimes(&times);
+        if (!times.exists())
+            printWarning(QStringLiteral("no arrival times: there is no file ") + times.path());
+    }
+    bool readable = printAvailable(file, printer);
     if (readable && line.isSet(QStringLiteral("follow")))
-        readable = follow(file, path, printer, times);
+        readable = follow(file, path, printer);
     printer.finish();
     if (!readable) {
         printError(QStringLiteral("Could not read file ") + path);

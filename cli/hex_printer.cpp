@@ -30,19 +30,23 @@ void HexPrinter::finish() {
 
 void HexPrinter::restart() {
     m_lineCount = 0;
-    m_nextBurst = 0;
+    m_nextBurst.reset();
     m_pendingCount = 0;
+    if (m_times)
+        m_times->restart();
 }
 
 void HexPrinter::printArrivals(qint64 lineStart, int count) {
-    for (; m_nextBurst < m_bursts.size(); ++m_nextBurst) {
-        const arrival::Burst &burst = m_bursts.at(m_nextBurst);
-        if (burst.offset >= lineStart + count)
+    while (m_times) {
+        if (!m_nextBurst)
+            m_nextBurst = m_times->next();
+        if (!m_nextBurst || m_nextBurst->offset >= lineStart + count)
             break;
         // A burst whose line went out before its time was known is not printed late.
-        if (burst.offset >= lineStart)
-            std::fprintf(m_out, "# %s%s\n", qPrintable(burst.time),
-                         burst.reconnected ? " reconnected" : "");
+        if (m_nextBurst->offset >= lineStart)
+            std::fprintf(m_out, "# %s%s\n", qPrintable(m_nextBurst->time),
+                         m_nextBurst->reconnected ? " reconnected" : "");
+        m_nextBurst.reset();
     }
 }
 

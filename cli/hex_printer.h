@@ -9,6 +9,7 @@
 #include <QtGlobal>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 namespace cli {
 
@@ -22,9 +23,9 @@ public:
     void finish();
     // Starts again at offset 0, dropping a partial line.
     void restart();
-    // The bursts of the file's arrival times, known so far (a list that only grows): before a
-    // line that holds the first byte of a burst, a line "# <time>" (and " reconnected").
-    void setArrivalTimes(QList<arrival::Burst> bursts) { m_bursts = std::move(bursts); }
+    // The file's arrival times, read as the printing goes on: before a line that holds the
+    // first byte of a burst, a line "# <time>" (and " reconnected"). None: no times.
+    void setArrivalTimes(arrival::SidecarStream *times) { m_times = times; }
 
 private:
     void printLine(const std::uint8_t *bytes, int count);
@@ -32,8 +33,9 @@ private:
     void printArrivals(qint64 lineStart, int count);
 
     std::FILE *m_out;
-    QList<arrival::Burst> m_bursts;
-    qsizetype m_nextBurst = 0;
+    arrival::SidecarStream *m_times = nullptr;
+    std::optional<arrival::Burst> m_nextBurst; // read, not yet printed
+
     int m_lineCount = 0;
     int m_pendingCount = 0;
     std::uint8_t m_pending[hexline::kBytesPerLine] = {};

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -48,6 +49,9 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationName(cli::kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVOSAN_VERSION));
     platform::ignoreFileSizeLimitSignal();
+    // Output to a pipe or terminal that has gone fails instead of killing the program before a
+    // transfer has released its port and stored its name.
+    std::signal(SIGPIPE, SIG_IGN);
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(QCoreApplication::arguments()))

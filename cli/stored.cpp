@@ -19,6 +19,7 @@ Stored readStored() {
     stored.captureFile = settings.text(key::CaptureFile);
     stored.dropDirectory = settings.text(key::DropDirectory);
     stored.mode2 = settings.mode2();
+    stored.arrivalTimes = settings.flag(key::ArrivalTimes);
     return stored;
 }
 

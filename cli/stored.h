@@ -18,6 +18,7 @@ struct Stored {
     std::optional<QString> captureFile;
     std::optional<QString> dropDirectory;
     std::optional<bool> mode2;
+    std::optional<bool> arrivalTimes; // the window's "Record arrival times"
 };
 
 // Nothing when there is no store yet or it cannot be read, as the window starts then.

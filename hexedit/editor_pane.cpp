@@ -57,7 +57,7 @@ void EditorPane::setLoader(LoaderStartFn start, LoaderStopFn stop, LoaderFinishF
 }
 
 void EditorPane::followFile(const QString &path) {
-    m_arrivalTimes.setPath(arrival::sidecarPath(path));
+    m_timesPath = arrival::sidecarPath(path);
     if (m_pfnStop && m_pfnStart) {
         m_pfnStop();
         m_pfnStart(m_hexList, path);
@@ -79,9 +79,11 @@ void EditorPane::loadFile(const QString &path) {
 QString EditorPane::arrivalToolTip(int line) {
     if (line < 0)
         return {};
-    const QList<arrival::Burst> &bursts = m_arrivalTimes.bursts();
-    const arrival::Burst *burst = arrival::burstAt(bursts, qint64(line) * hexline::kBytesPerLine);
-    if (burst == nullptr)
+    if (m_timesPath.isEmpty())
+        return {};
+    const std::optional<arrival::Burst> burst =
+        arrival::lookup(m_timesPath, qint64(line) * hexline::kBytesPerLine);
+    if (!burst)
         return {};
     return QStringLiteral("Arrived ") + burst->time;
 }
@@ -93,7 +95,7 @@ void EditorPane::OnNew() {
         m_pfnStop();
     CloseCellEdit();
     m_hexList->clear();
-    m_arrivalTimes.setPath({});
+    m_timesPath.clear();
     if (!m_hexList->appendBlankLine())
         return;
     m_hexList->setCurrentLine(0);

@@ -75,8 +75,9 @@ private:
     QPointer<HexCellEdit> m_cellEdit;
     QFont m_font;
     QString m_startDir;
-    // The arrival times beside the file the loader last put into the list, read as they grow.
-    arrival::SidecarReader m_arrivalTimes;
+    // The arrival times beside the file the loader last put into the list, looked up at each
+    // hover as the file grows.
+    QString m_timesPath;
     LoaderStartFn m_pfnStart = nullptr;
     LoaderStopFn m_pfnStop = nullptr;
     LoaderFinishFn m_pfnFinish = nullptr;

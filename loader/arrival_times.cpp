@@ -2,8 +2,11 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace arrival {
 
@@ -52,50 +55,160 @@ std::optional<Burst> parseLine(const QByteArray &text) {
     return burst;
 }
 
+namespace {
+
+// A line longer than this is no line of a times file, and its bytes are skipped.
+constexpr qsizetype kLongestLine = 256;
+// What the reader of a growing file takes at a time.
+constexpr qint64 kPiece = 64 * 1024;
+
+// Opens a plain file for reading without ever blocking; -1 for anything else.
+int openPlainFile(const QString &path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+qint64 fileSize(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? qint64(st.st_size) : 0;
+}
+
+QByteArray readAt(int fd, qint64 position, qint64 size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    const ssize_t n = ::pread(fd, bytes.data(), size_t(size), off_t(position));
+    bytes.resize(n > 0 ? n : 0);
+    return bytes;
+}
+
+// How far a look-up searches for the end of a line before it gives up on that stretch: far
+// beyond any times line, and a bound on what a file of garbage costs.
+constexpr qint64 kLongestSearch = 64 * 1024;
+
+// The position after the first line feed at or after `from`; -1 when none comes within reach.
+qint64 afterLineFeed(int fd, qint64 from) {
+    for (qint64 at = from; at < from + kLongestSearch; at += kLongestLine) {
+        const QByteArray piece = readAt(fd, at, kLongestLine);
+        const qsizetype feed = piece.indexOf('\n');
+        if (feed >= 0)
+            return at + feed + 1;
+        if (piece.size() < kLongestLine)
+            return -1;
+    }
+    return -1;
+}
+
+// The burst of the first line that is one, starting at or after `from` (a line starts after a
+// line feed, or at 0) and before `end`, and the position after it; lines that are none (torn,
+// garbled) are passed over.
+struct FoundLine {
+    Burst burst;
+    qint64 next = 0;
+};
+std::optional<FoundLine> lineFrom(int fd, qint64 from, qint64 end) {
+    qint64 start = from == 0 ? 0 : afterLineFeed(fd, from - 1);
+    while (start >= 0 && start < end) {
+        const QByteArray text = readAt(fd, start, kLongestLine + 1);
+        const qsizetype feed = text.indexOf('\n');
+        if (feed < 0)
+            return std::nullopt; // torn (being written) or too long
+        if (auto burst = parseLine(text.left(feed)))
+            return FoundLine{*burst, start + feed + 1};
+        start += feed + 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Burst> lookup(const QString &path, qint64 offset) {
+    const int fd = openPlainFile(path);
+    if (fd < 0)
+        return std::nullopt;
+    // The last line whose burst starts at or before the offset: lines before it all do, lines
+    // after it none. Each probe takes the first line at or after the middle of what is left.
+    std::optional<Burst> found;
+    qint64 low = 0;
+    qint64 high = fileSize(fd);
+    while (low < high) {
+        const qint64 middle = low + (high - low) / 2;
+        const std::optional<FoundLine> line = lineFrom(fd, middle, high);
+        if (line && line->burst.offset <= offset) {
+            found = line->burst;
+            low = line->next;
+        } else {
+            high = middle;
+        }
+    }
+    ::close(fd);
+    return found;
+}
+
+bool SidecarStream::exists() const {
+    const int fd = openPlainFile(m_path);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+void SidecarStream::restart() {
+    m_position = 0;
+    m_buffer.clear();
+    m_at = 0;
+    m_skipping = false;
+}
+
+// Reads the next piece of the file after what the buffer holds; false when nothing came.
+bool SidecarStream::fill() {
+    const int fd = openPlainFile(m_path);
+    if (fd < 0)
+        return false;
+    const QByteArray piece = readAt(fd, m_position, kPiece);
+    ::close(fd);
+    if (piece.isEmpty())
+        return false;
+    m_buffer = m_buffer.mid(m_at) + piece;
+    m_at = 0;
+    m_position += piece.size();
+    return true;
+}
+
+std::optional<Burst> SidecarStream::next() {
+    for (;;) {
+        const qsizetype feed = m_buffer.indexOf('\n', m_at);
+        if (feed >= 0) {
+            const QByteArray text = m_buffer.mid(m_at, feed - m_at);
+            m_at = feed + 1;
+            const bool skipped = std::exchange(m_skipping, false);
+            if (const auto burst = skipped ? std::nullopt : parseLine(text))
+                return burst;
+            continue;
+        }
+        // A line longer than any times line is passed over to its end, so that the buffer
+        // stays bounded.
+        if (m_buffer.size() - m_at > kLongestLine) {
+            m_buffer.clear();
+            m_at = 0;
+            m_skipping = true;
+        }
+        if (!fill())
+            return std::nullopt;
+    }
+}
+
 QList<Burst> readSidecar(const QString &path) {
-    SidecarReader reader(path);
-    return reader.bursts();
-}
-
-void SidecarReader::setPath(const QString &path) {
-    m_path = path;
-    reset();
-}
-
-void SidecarReader::reset() {
-    m_firstLine.clear();
-    m_read = 0;
-    m_bursts.clear();
-}
-
-const QList<Burst> &SidecarReader::bursts() {
-    QFile file(m_path);
-    if (m_path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        reset();
-        return m_bursts;
-    }
-    if (file.size() < m_read || (m_read > 0 && file.readLine() != m_firstLine))
-        reset();
-    if (!file.seek(m_read))
-        return m_bursts;
-    const QByteArray added = file.readAll();
-    qsizetype from = 0;
-    // Only whole lines: the capture may be writing the last one right now.
-    for (qsizetype end = added.indexOf('\n'); end >= 0; end = added.indexOf('\n', from)) {
-        if (m_read == 0 && from == 0)
-            m_firstLine = added.left(end + 1);
-        if (const auto burst = parseLine(added.mid(from, end - from)))
-            m_bursts.append(*burst);
-        from = end + 1;
-    }
-    m_read += from;
-    return m_bursts;
-}
-
-const Burst *burstAt(const QList<Burst> &bursts, qint64 offset) {
-    const auto after = std::upper_bound(bursts.begin(), bursts.end(), offset,
-                                        [](qint64 o, const Burst &b) { return o < b.offset; });
-    return after == bursts.begin() ? nullptr : &*(after - 1);
+    SidecarStream stream(path);
+    QList<Burst> bursts;
+    while (const auto burst = stream.next())
+        bursts.append(*burst);
+    return bursts;
 }
 
 } // namespace arrival

@@ -32,30 +32,36 @@ struct Burst {
 
 // A line of a sidecar; none for a line that is not one (a torn last line, say).
 std::optional<Burst> parseLine(const QByteArray &text);
-// The bursts of a sidecar in file order; empty when there is none.
-QList<Burst> readSidecar(const QString &path);
+// The burst that holds the byte at `offset` of the capture whose times file is at `path`: the
+// last one starting at or before it. The file is searched by its offsets, which grow from line
+// to line, reading a few small pieces of it, so that a file of any size costs no memory and
+// little time; it is opened without blocking, and anything but a plain file (a FIFO) gives none.
+std::optional<Burst> lookup(const QString &path, qint64 offset);
 
-// The bursts of a sidecar that may be growing (a capture writing it): each look reads only the
-// whole lines added since the last one, and starts over when the file was begun anew (shorter,
-// or another first line: a new capture under the same name).
-class SidecarReader {
+// The bursts of a times file in file order, read a bounded piece at a time as the file grows
+// (a capture writing it): only whole lines count.
+class SidecarStream {
 public:
-    explicit SidecarReader(const QString &path = {}) { setPath(path); }
-    // Another file (empty: none); what was read of the last is dropped.
-    void setPath(const QString &path);
+    explicit SidecarStream(const QString &path) : m_path(path) {}
     const QString &path() const { return m_path; }
-    // The bursts of the file as it is now.
-    const QList<Burst> &bursts();
+    // Whether there is a plain file at the path now.
+    bool exists() const;
+    // The next burst of a whole line, or none when no whole line follows yet.
+    std::optional<Burst> next();
+    // Reads from the start again (a capture begun anew under the same name).
+    void restart();
 
 private:
-    void reset();
+    bool fill();
 
     QString m_path;
-    QByteArray m_firstLine;
-    qint64 m_read = 0;
-    QList<Burst> m_bursts;
+    qint64 m_position = 0; // of the file, where the buffer's bytes end
+    QByteArray m_buffer;
+    qsizetype m_at = 0;
+    bool m_skipping = false; // in a line too long to be one
 };
-// The burst that holds the byte at `offset`: the last one starting at or before it.
-const Burst *burstAt(const QList<Burst> &bursts, qint64 offset);
+
+// Every burst of a small times file (tests, listings of short captures).
+QList<Burst> readSidecar(const QString &path);
 
 } // namespace arrival

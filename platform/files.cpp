@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,30 +28,97 @@ int openFlags(QIODevice::OpenMode mode) {
     return flags;
 }
 
-} // namespace
+void setError(int *error, int value) {
+    if (error)
+        *error = value;
+}
 
-bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode) {
+// Opens path with the flags, refuses what would block or is no file (a FIFO, a socket, a
+// directory), and hands the descriptor to `file` with ordinary blocking reads and writes: the
+// descriptor, or -1 with the errno in `error`.
+int openDescriptor(QFile &file, const QString &path, int flags, QIODevice::OpenMode mode,
+                   int *error) {
     file.close();
     file.setFileName(path);
-    if (path.isEmpty())
-        return false;
+    if (path.isEmpty()) {
+        setError(error, ENOENT);
+        return -1;
+    }
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer (or a reader); a writing
     // open of a FIFO without a reader fails with ENXIO by itself.
-    const int fd = ::open(QFile::encodeName(path).constData(), openFlags(mode), 0666);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        setError(error, errno);
+        return -1;
+    }
+    struct stat st {};
+    int refused = 0;
+    if (::fstat(fd, &st) != 0)
+        refused = errno;
+    else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+        refused = ENXIO;
+    else if (S_ISDIR(st.st_mode))
+        refused = EISDIR;
+    if (refused == 0) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+            return fd;
+        refused = EIO;
+    }
+    ::close(fd);
+    setError(error, refused);
+    return -1;
+}
+
+} // namespace
+
+bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode, int *error) {
+    return openDescriptor(file, path, openFlags(mode), mode, error) >= 0;
+}
+
+bool openHeld(QFile &file, const QString &path, Creation creation, int *error) {
+    constexpr QIODevice::OpenMode kMode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    // Not truncated at the open: a file another capture holds must keep what it has.
+    const int flags =
+        O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (creation == Creation::New ? O_EXCL : 0);
+    const int fd = openDescriptor(file, path, flags, kMode, error);
     if (fd < 0)
         return false;
+    int failure = 0;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    // Ordinary blocking semantics for the reads and writes that follow.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        failure = errno;
+    // Only a plain file is emptied: a device (/dev/null, /dev/full) has nothing to empty.
+    else if (creation == Creation::Replace && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+             ::ftruncate(fd, 0) != 0)
+        failure = errno;
+    if (failure == 0)
+        return true;
+    file.close();
+    setError(error, failure);
+    return false;
+}
+
+bool createFresh(QFile &file, const QString &path, int *error) {
+    const QFileInfo entry(path);
+    // A dangling link does not "exist", yet it would be followed by an ordinary create.
+    if ((entry.exists() || entry.isSymLink()) && !(entry.isDir() && !entry.isSymLink()))
+        QFile::remove(path);
+    constexpr QIODevice::OpenMode kMode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    return openDescriptor(file, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kMode,
+                          error) >= 0;
+}
+
+void removeFile(const QString &path) {
+    const QFileInfo entry(path);
+    if (entry.isSymLink() || (entry.exists() && !entry.isDir()))
+        QFile::remove(path);
+}
+
+QString errorText(int error) {
+    if (error == EWOULDBLOCK)
+        return QStringLiteral("held by another capture");
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 bool writeAndClose(QFile &file, const char *data, qint64 size) {
@@ -60,16 +129,8 @@ bool writeAndClose(QFile &file, const char *data, qint64 size) {
 }
 
 bool writeFreshFile(const QString &path, const char *data, qint64 size) {
-    const QFileInfo entry(path);
-    // A dangling link does not "exist", yet it would be followed by an ordinary create.
-    if (entry.exists() || entry.isSymLink()) {
-        if (entry.isDir() && !entry.isSymLink())
-            return false;
-        if (!QFile::remove(path))
-            return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    QFile file;
+    if (!createFresh(file, path))
         return false;
     return writeAndClose(file, data, size);
 }

@@ -13,8 +13,32 @@ namespace platform {
 
 // Opens path in `mode` (ReadOnly, or WriteOnly with Truncate and perhaps Unbuffered) without
 // ever blocking: a FIFO, which would wait in the open for its other side, is refused like a
-// file that cannot be opened. The opened file has no name: callers keep the path.
-bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode);
+// file that cannot be opened, and so is a directory. The opened file has no name: callers keep
+// the path. `error` gets the errno of a failure.
+bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode,
+                         int *error = nullptr);
+
+// How a file that is to be written while it is held is created.
+enum class Creation {
+    Replace, // whatever file is at the path is emptied
+    New,     // an existing file is refused (EEXIST): nothing is ever emptied
+};
+
+// Opens path for writing (unbuffered, without blocking, as openWithoutBlocking) and holds it
+// exclusively by a flock until the file is closed. A file another holder has (another capture
+// of this program) is refused with EWOULDBLOCK before anything in it is touched.
+bool openHeld(QFile &file, const QString &path, Creation creation, int *error = nullptr);
+
+// Replaces whatever entry is at path (a file, a symbolic link, dangling too) by a new empty file
+// open for writing (unbuffered). Created exclusively, so a link planted between removal and
+// creation makes this fail rather than write through it.
+bool createFresh(QFile &file, const QString &path, int *error = nullptr);
+
+// Removes a file or link at path, if there is one; a directory stays.
+void removeFile(const QString &path);
+
+// The errno of a file failure in words, for the command line.
+QString errorText(int error);
 
 // Writes all bytes, then flushes and closes the file; false when any of these failed (a full
 // disk often shows only at the flush or the close).

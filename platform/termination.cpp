@@ -23,8 +23,10 @@ void setHandler(void (*handler)(int)) {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    // A closed terminal or a dropped ssh session (SIGHUP) ends a transfer as Ctrl-C does.
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace

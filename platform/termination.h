@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM as a notification on the owner's thread, so that a transfer ends through
+// SIGINT, SIGTERM and SIGHUP as a notification on the owner's thread, so that a transfer ends through
 // its session (file complete, port released) instead of the process dying mid-write.
 #pragma once
 
@@ -17,7 +17,7 @@ public:
     ~TerminationWatch() override;
 
 signals:
-    // SIGINT or SIGTERM came; once per signal, on the owner's thread.
+    // SIGINT, SIGTERM or SIGHUP came; once per signal, on the owner's thread.
     void requested();
 
 private:

@@ -26,7 +26,9 @@ public:
         return openDevice(devicePath(portName), lockDirs);
     }
     // Fails for what is not a terminal (ENOTTY) and for a port someone holds (EBUSY): by its
-    // exclusive flag, a flock or a live lock file. Holds the port by all three until close.
+    // exclusive flag, a flock or a lock file. The flock and the lock file are looked at before
+    // the device is opened, since an open raises the holder's DTR and RTS (and resets a board
+    // with an auto-reset circuit). Holds the port by all three until close.
     bool openDevice(const QString &path, const QStringList &lockDirs = lockDirectories());
     void close() override;
     bool isOpen() const override { return m_fd >= 0; }
@@ -68,7 +70,8 @@ private:
 };
 
 // Whether openDevice would take the port now, found without changing anything on it: no
-// setting, no exclusive flag, no lock file.
+// setting, no exclusive flag, no lock file. A port that looks free is opened and closed again,
+// which raises its DTR and RTS for that moment; a held one is not opened.
 bool probeDevice(const QString &path, const QStringList &lockDirs = lockDirectories());
 
 } // namespace serial

@@ -68,15 +68,50 @@ bool exclusiveFlagSet(int fd) {
 #endif
 }
 
+// Whether the kernel's list of file locks has a flock on the file behind path: another
+// opening of the device holds it. Read before the device is opened, since every open of a tty
+// raises DTR and RTS. Lines read "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF", the device
+// of the file system in hex and the inode in decimal; waiters ("1: -> FLOCK ...") hold nothing.
+bool flockedElsewhere(const QString &path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QByteArray file = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(quint64(st.st_ino));
+    // A busy system lists a few thousand locks; the list is bounded all the same. The file
+    // reports a size of 0, so it is read until a read gives nothing.
+    constexpr int kMostLines = 100000;
+    for (int n = 0; n < kMostLines; ++n) {
+        const QByteArray line = locks.readLine(256);
+        if (line.isEmpty())
+            break;
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == file)
+            return true;
+    }
+    return false;
+}
+
+// Another program holds the device by a lock file of its own or by a flock, found without
+// opening it; the errno to report then.
+int heldBeforeOpen(const QString &path, const QStringList &lockDirs) {
+    if (path.isEmpty())
+        return ENOENT;
+    return lockedByLiveProcess(path, lockDirs) || flockedElsewhere(path) ? EBUSY : 0;
+}
+
 // A terminal nobody else holds, with our flock taken; -1 and the errno otherwise. Root passes
 // TIOCEXCL at the open, so the flag is asked for; the flock keeps out every other opening that
-// takes one too.
+// takes one too, also one that came after the look at the lock list.
 int openUnheldTerminal(const QString &path, int &error) {
-    const int fd = path.isEmpty() ? -1
-                                  : ::open(QFile::encodeName(path).constData(),
-                                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = path.isEmpty() ? ENOENT : errno;
+        error = errno;
         return -1;
     }
     if (::isatty(fd) != 1)
@@ -116,12 +151,15 @@ SerialPort::~SerialPort() {
 
 bool SerialPort::openDevice(const QString &path, const QStringList &lockDirs) {
     close();
-    const int fd = openUnheldTerminal(path, m_openError);
-    if (fd < 0)
-        return false;
-    if (!m_lock.acquire(path, lockDirs)) {
+    // The lock file is ours before the device is opened: a port someone holds is never opened.
+    m_openError = heldBeforeOpen(path, lockDirs);
+    if (m_openError == 0 && !m_lock.acquire(path, lockDirs))
         m_openError = EBUSY;
-        ::close(fd);
+    if (m_openError != 0)
+        return false;
+    const int fd = openUnheldTerminal(path, m_openError);
+    if (fd < 0) {
+        m_lock.release();
         return false;
     }
     // The flag was not set before (see openUnheldTerminal), so the one close clears is ours.
@@ -148,14 +186,15 @@ void SerialPort::close() {
 }
 
 bool probeDevice(const QString &path, const QStringList &lockDirs) {
+    if (heldBeforeOpen(path, lockDirs) != 0)
+        return false;
     int error = 0;
     const int fd = openUnheldTerminal(path, error);
     if (fd < 0)
         return false;
-    const bool free = !lockedByLiveProcess(path, lockDirs);
     ::flock(fd, LOCK_UN);
     ::close(fd);
-    return free;
+    return true;
 }
 
 std::optional<LineState> SerialPort::lineState() const {

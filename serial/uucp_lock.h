@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <sys/types.h>
 
 namespace serial {
 
@@ -13,7 +15,20 @@ namespace serial {
 // /var/lock links to /run/lock; looking in both costs nothing where they differ).
 QStringList lockDirectories();
 
-// Whether a live process holds the device at path by a lock file in one of the directories.
+// The PID a lock file's content names, read as the UUCP tools read it: leading blanks, a
+// decimal number, anything after it ignored ("%10d\n", minicom's "%10ld minicom user\n"), or
+// the binary 4-byte form. None when it gives no PID (empty, garbled, 0).
+std::optional<pid_t> parseLockPid(const QByteArray &content);
+
+struct LockHolder {
+    QString file;
+    pid_t pid = 0; // 0 when the file gives no PID: held all the same
+};
+
+// The lock file by which another program holds the device at path, if any: one naming a live
+// process, or one that gives no PID (being written, garbled, unreadable), which is never taken
+// for stale.
+std::optional<LockHolder> lockHolder(const QString &path, const QStringList &lockDirs);
 bool lockedByLiveProcess(const QString &path, const QStringList &lockDirs);
 
 // The lock file of one port while this program holds it.

@@ -18,10 +18,10 @@ namespace serial {
 
 namespace {
 
-// More than any lock file holds; a longer file is no lock.
+// More than the PID part of any lock file; what follows it is not read.
 constexpr int kLongestLock = 64;
 
-enum class LockRead { Missing, Pid, NoLock, Unreadable };
+enum class LockRead { Missing, Pid, NoPid, Link };
 enum class Owner { None, Live, Stale };
 
 // Links are resolved, so that every path to a device (/dev/serial/by-id/xyz) gives the name of
@@ -41,39 +41,62 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Decimal digits amid any whitespace (HDB writes ten characters right-aligned and a newline), or
-// a 4-byte binary PID as old UUCP wrote it: its top byte is 0, so it never reads as digits.
-std::optional<pid_t> parsePid(const QByteArray &content) {
-    const QByteArray text = content.trimmed();
-    if (!text.isEmpty() && std::all_of(text.begin(), text.end(), isDigit)) {
-        bool ok = false;
-        const qlonglong pid = text.toLongLong(&ok);
-        return ok && pid > 0 && pid <= INT_MAX ? std::optional<pid_t>(pid_t(pid)) : std::nullopt;
-    }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The binary form: a 4-byte int in the machine's order. A PID is below 2^22 on Linux, so its
+// top byte is 0, which no text lock holds.
+std::optional<pid_t> binaryPid(const QByteArray &content) {
     std::int32_t pid = 0;
-    if (content.size() != sizeof pid)
+    if (content.size() != sizeof pid || content.indexOf('\0') < 0)
         return std::nullopt;
     std::memcpy(&pid, content.constData(), sizeof pid);
     return pid > 0 ? std::optional<pid_t>(pid) : std::nullopt;
 }
 
-// A link planted at the lock path is not followed, and neither is anything but a plain file
-// read: a FIFO there would block a read.
+} // namespace
+
+std::optional<pid_t> parseLockPid(const QByteArray &content) {
+    if (const auto binary = binaryPid(content))
+        return binary;
+    qsizetype i = 0;
+    while (i < content.size() && isBlank(content.at(i)))
+        ++i;
+    long long pid = 0;
+    const qsizetype digits = i;
+    for (; i < content.size() && isDigit(content.at(i)); ++i) {
+        pid = pid * 10 + (content.at(i) - '0');
+        if (pid > INT_MAX)
+            return std::nullopt;
+    }
+    if (i == digits || pid <= 0)
+        return std::nullopt;
+    return pid_t(pid);
+}
+
+namespace {
+
+// A symbolic link planted at the lock path is not followed and is no lock: no serial tool
+// makes one. Nothing but a plain file is read (a FIFO there would block a read). Whatever else
+// is there and gives no PID (empty while its holder writes it, garbled, unreadable) is
+// somebody's lock all the same.
 LockRead readLock(const QByteArray &file, pid_t &pid) {
     const int fd = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT   ? LockRead::Missing
-               : errno == EACCES ? LockRead::Unreadable
-                                 : LockRead::NoLock;
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return LockRead::Missing;
+        return errno == ELOOP ? LockRead::Link : LockRead::NoPid;
+    }
     struct stat st {};
-    char buffer[kLongestLock + 1];
+    char buffer[kLongestLock];
     ssize_t n = -1;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
         n = ::read(fd, buffer, sizeof buffer);
     ::close(fd);
-    const auto parsed = n > 0 && n <= kLongestLock ? parsePid(QByteArray(buffer, n)) : std::nullopt;
+    const auto parsed = n > 0 ? parseLockPid(QByteArray(buffer, n)) : std::nullopt;
     if (!parsed)
-        return LockRead::NoLock;
+        return LockRead::NoPid;
     pid = *parsed;
     return LockRead::Pid;
 }
@@ -82,20 +105,24 @@ bool processAlive(pid_t pid) {
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// A lock we may not read belongs to someone who wants it kept: it counts as live.
-Owner lockOwner(const QByteArray &file) {
+// Only a lock that names a process that is gone is stale.
+Owner lockOwner(const QByteArray &file, pid_t *holder = nullptr) {
     pid_t pid = 0;
     switch (readLock(file, pid)) {
     case LockRead::Missing:
         return Owner::None;
-    case LockRead::Unreadable:
+    case LockRead::Link:
+        return Owner::Stale;
+    case LockRead::NoPid:
         return Owner::Live;
     case LockRead::Pid:
-        return processAlive(pid) ? Owner::Live : Owner::Stale;
-    case LockRead::NoLock:
         break;
     }
-    return Owner::Stale;
+    if (!processAlive(pid))
+        return Owner::Stale;
+    if (holder)
+        *holder = pid;
+    return Owner::Live;
 }
 
 // 0 or the errno of the failure. O_EXCL fails on anything already at the path, a link
@@ -121,10 +148,18 @@ QStringList lockDirectories() {
     return {QStringLiteral("/var/lock"), QStringLiteral("/run/lock")};
 }
 
+std::optional<LockHolder> lockHolder(const QString &path, const QStringList &lockDirs) {
+    for (const QString &dir : lockDirs) {
+        const QByteArray file = lockFile(dir, path);
+        pid_t pid = 0;
+        if (lockOwner(file, &pid) == Owner::Live)
+            return LockHolder{QFile::decodeName(file), pid};
+    }
+    return std::nullopt;
+}
+
 bool lockedByLiveProcess(const QString &path, const QStringList &lockDirs) {
-    return std::any_of(lockDirs.begin(), lockDirs.end(), [&](const QString &dir) {
-        return lockOwner(lockFile(dir, path)) == Owner::Live;
-    });
+    return lockHolder(path, lockDirs).has_value();
 }
 
 bool UucpLock::acquire(const QString &path, const QStringList &lockDirs) {

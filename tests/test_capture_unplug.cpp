@@ -14,6 +14,7 @@
 #include <QToolTip>
 
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -61,23 +62,48 @@ TEST_F(CaptureTest, ArrivalTimesGoBesideTheCaptureAndIntoTheLinesToolTip) {
     const QPoint at = list->visualItemRect(list->item(line)).center();
     QHelpEvent hover(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
     QApplication::sendEvent(list->viewport(), &hover);
-    const arrival::Burst *first = arrival::burstAt(bursts, qint64(line) * 16);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(QToolTip::text(), "Arrived " + first->time);
+    // The line holds the start of the last burst and no other: its first byte came with the one
+    // before.
+    const qsizetype holder = bursts.size() - (bursts.back().offset % 16 == 0 ? 1 : 2);
+    ASSERT_LE(bursts.at(holder).offset, qint64(line) * 16);
+    EXPECT_EQ(QToolTip::text(), "Arrived " + bursts.at(holder).time);
     // The capture is what the device sent, and nothing else.
     EXPECT_EQ(payloadInFile(2), QByteArray(20, 'a') + QByteArray(40, 'b'));
 }
 
+// The times file is created anew, never written through whatever was at its name; when the
+// line that says the device came back cannot be written (here: the file-size limit), the capture
+// ends with a message instead of going on without a word.
 TEST_F(CaptureTest, AFailedWriteOfTheArrivalTimesEndsTheCapture) {
+    QTemporaryDir byId;
+    const QString link = byId.filePath("usb-kalvosan-if00");
+    ASSERT_TRUE(QFile::link(pty.slavePath(), link));
+    setPort(link);
     setRecordArrivalTimes(*dialog, true);
     setFileName("cap.bin");
-    ASSERT_TRUE(QFile::link("/dev/full", arrival::sidecarPath(controlsPath())));
+    const QString times = arrival::sidecarPath(controlsPath());
+    ASSERT_TRUE(QFile::link("/dev/full", times));
     clickStart();
     ASSERT_TRUE(capturing());
-    syncUntilAMessage();
-    ASSERT_EQ(messages.messages().size(), 1u);
-    EXPECT_EQ(messages.lastText(), "Could not write file " + arrival::sidecarPath(path()));
+    syncWithWorker();
+    EXPECT_FALSE(QFileInfo(times).isSymLink());
+    pty.closeMaster();
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return dialog->windowTitle().startsWith("Kalvosan - Waiting for "); }));
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = rlim_t(QFileInfo(times).size());
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    testsupport::Pty replugged;
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(replugged.slavePath(), link));
+    const bool ended = testsupport::waitUntil([&] { return !messages.messages().empty(); });
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(messages.lastText(), "Could not write file " + times);
     EXPECT_FALSE(capturing());
+    EXPECT_FALSE(dialog->windowTitle().startsWith("Kalvosan - Waiting for "));
 }
 
 // The port is a link to the device, as /dev/serial/by-id/... links are to /dev/ttyUSB0. The

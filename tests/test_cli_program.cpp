@@ -1,6 +1,7 @@
 // The real kalvosan-cli, run as a user runs it, with ptys as the devices and settings of the
 // test's own.
 #include "tests/test_cli_support.h"
+#include "tests/test_serial_fixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -110,6 +112,67 @@ TEST_F(CliProgram, PrintsAFileAsTheEditorPaneAndFollowsItAsItGrows) {
     m_process.terminate();
     ASSERT_EQ(finish(), 0) << m_err.constData();
     EXPECT_EQ(m_out, kFirstLine + second + QByteArray("00020  63 64").leftJustified(59) + "cd\n");
+}
+
+// Two captures at once, as a user starts them from two terminals: neither writes into the file
+// the other holds, whether it numbers its own file or is told the name. One ends by a hang-up (a
+// closed terminal, a dropped ssh session) with its file complete, its name moved on, its port
+// and lock file released. A one-off --name is not where the numbering goes on from.
+TEST_F(CliProgram, TwoCapturesNeverShareAFileAndAHangUpEndsOneCleanly) {
+    const QString first = path("data000000.bin");
+    start({"capture", m_pty.slavePath(), "--dir", m_dir.path()});
+    ASSERT_TRUE(syncCapture(m_pty, first));
+
+    Pty other;
+    QProcess second;
+    second.setProcessEnvironment(m_process.processEnvironment());
+    second.start(m_process.program(), {"capture", other.slavePath(), "--dir", m_dir.path()});
+    ASSERT_TRUE(second.waitForStarted());
+    const QString next = path("data000001.bin");
+    ASSERT_TRUE(syncCapture(other, next)) << "the second capture took another name";
+    other.write("SECOND");
+    ASSERT_TRUE(waitUntil([&] { return readFile(next).endsWith("SECOND"); }));
+    EXPECT_TRUE(serialtest::ttyExclusive(other.slavePath()));
+    ::kill(pid_t(second.processId()), SIGHUP);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().constData();
+    EXPECT_EQ(second.readAllStandardOutput(),
+              (next + '\t' + QString::number(QFileInfo(next).size()) + '\n').toLocal8Bit());
+    EXPECT_FALSE(serialtest::ttyExclusive(other.slavePath()));
+    EXPECT_TRUE(QDir(qEnvironmentVariable("KALVOSAN_LOCK_DIR"))
+                    .entryList({"LCK..pts_" + QFileInfo(other.slavePath()).fileName()},
+                               QDir::Files | QDir::System)
+                    .isEmpty());
+
+    // Told the name of the file the first capture holds: refused, the file untouched.
+    Pty third;
+    const QByteArray held = readFile(first);
+    second.start(m_process.program(), {"capture", third.slavePath(), "--dir", m_dir.path(),
+                                       "--name", "data000000.bin", "--seconds", "0.2"});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains(
+        "Could not open file " + first.toLocal8Bit() + ": held by another capture"));
+    EXPECT_EQ(readFile(first), held);
+
+    // The first capture, meanwhile, has everything of its own device.
+    m_pty.write("FIRST");
+    ASSERT_TRUE(waitUntil([&] { return readFile(first).endsWith("FIRST"); }));
+    m_process.terminate();
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(afterSync(readFile(first)), "FIRST");
+
+    // A one-off name is used once; the numbering goes on where it was, and never empties it.
+    writeFile(path("test.bin"), "an earlier capture");
+    ASSERT_EQ(run({"capture", third.slavePath(), "--dir", m_dir.path(), "--name", "test.bin",
+                   "--seconds", "0.2"}),
+              0);
+    EXPECT_EQ(readFile(path("test.bin")), "");
+    writeFile(path("test.bin"), "kept");
+    ASSERT_EQ(run({"capture", third.slavePath(), "--dir", m_dir.path(), "--seconds", "0.2"}), 0);
+    EXPECT_EQ(m_out, (path("data000002.bin") + "\t0\n").toLocal8Bit());
+    EXPECT_EQ(readFile(path("test.bin")), "kept");
 }
 
 TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {

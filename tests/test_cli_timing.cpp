@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 
 namespace {
@@ -67,6 +69,16 @@ TEST_F(CliTiming, ArrivalTimesGoBesideTheCaptureAndIntoTheHexListing) {
     for (qsizetype i = 0; i < bursts.size(); ++i)
         EXPECT_EQ(out[i], "# " + bursts[i].time.toLatin1());
     EXPECT_TRUE(out[bursts.size()].startsWith("00000  ")) << m_out.constData();
+
+    // A capture without times leaves no older times beside its file; a FIFO planted there is
+    // not waited on. Either way the listing says it has no times to show.
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "data000000.bin",
+                   "--seconds", "0.2"}),
+              0);
+    EXPECT_FALSE(QFileInfo::exists(arrival::sidecarPath(capture)));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(arrival::sidecarPath(capture)).constData(), 0600), 0);
+    ASSERT_EQ(run({"hex", capture, "--times"}), 0) << m_err.constData();
+    EXPECT_TRUE(m_err.contains("no arrival times")) << m_err.constData();
 }
 
 // The port is a link to the device, as /dev/serial/by-id/... links are; the device goes away
@@ -80,7 +92,7 @@ TEST_F(CliTiming, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
     m_pty.write("before|");
     ASSERT_TRUE(waitUntil([&] { return readFile(capture).endsWith("before|"); }));
     m_pty.closeMaster();
-    const QByteArray waiting = "Kalvosan - Waiting for " + link.toLocal8Bit() + "...";
+    const QByteArray waiting = "kalvosan-cli: Waiting for " + link.toLocal8Bit() + "...\n";
     ASSERT_TRUE(waitUntil([&] {
         m_err += m_process.readAllStandardError();
         return m_err.contains(waiting);
@@ -98,6 +110,8 @@ TEST_F(CliTiming, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
         20000));
     m_process.terminate();
     ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_TRUE(m_err.contains("kalvosan-cli: " + link.toLocal8Bit() + " is back"))
+        << m_err.constData();
     EXPECT_TRUE(afterSync(readFile(capture)).startsWith("before|after"))
         << readFile(capture).constData();
     const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(capture));

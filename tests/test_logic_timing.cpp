@@ -1,11 +1,14 @@
 // The gap histogram and report of a send byte by byte, and the arrival-times file of a capture.
 #include "loader/arrival_times.h"
+#include "tests/test_pty.h"
 #include "transmit/send_timing.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <random>
@@ -92,19 +95,52 @@ TEST(ArrivalTimes, LinesHaveOffsetTimeWithMicrosecondsAndTheUtcOffset) {
         EXPECT_FALSE(arrival::parseLine(bad)) << bad;
 }
 
-TEST(ArrivalTimes, TheBurstOfAByteIsTheLastOneStartingAtOrBeforeIt) {
-    const QList<arrival::Burst> bursts = {{2, "a", false}, {20, "b", false}, {36, "c", true}};
-    EXPECT_EQ(arrival::burstAt(bursts, 0), nullptr); // the header came before any burst
-    EXPECT_EQ(arrival::burstAt(bursts, 2)->time, "a");
-    EXPECT_EQ(arrival::burstAt(bursts, 35)->time, "b");
-    EXPECT_EQ(arrival::burstAt(bursts, 36)->time, "c");
-    EXPECT_EQ(arrival::burstAt(bursts, 1000)->time, "c");
-    EXPECT_EQ(arrival::burstAt({}, 5), nullptr);
+// The tooltip's look-up: the burst of a byte is the last one starting at or before it, found by
+// searching the file, whatever its size, whatever is in it, never blocking on it.
+TEST(ArrivalTimes, TheBurstOfAByteIsFoundInTheFileWithoutReadingItWhole) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cap.bin.times");
+    testsupport::writeFile(path, "2\ta\n20\tb\ngarbage\n36\tc\treconnected\n40\tbeing wr");
+    const auto at = [&](qint64 offset) {
+        const auto burst = arrival::lookup(path, offset);
+        return burst ? burst->time + (burst->reconnected ? "+" : "") : QString("none");
+    };
+    EXPECT_EQ(at(0), "none"); // the header came before any burst
+    EXPECT_EQ(at(2), "a");
+    EXPECT_EQ(at(35), "b");
+    EXPECT_EQ(at(36), "c+");
+    EXPECT_EQ(at(1000), "c+"); // the torn last line is not one yet
+
+    // Half a million bursts: a look-up reads a few small pieces.
+    QByteArray big;
+    big.reserve(8 << 20);
+    for (int i = 0; i < 500'000; ++i)
+        big.append(QByteArray::number(qint64(i) * 10))
+            .append("\tt")
+            .append(QByteArray::number(i))
+            .append('\n');
+    testsupport::writeFile(path, big);
+    EXPECT_EQ(at(0), "t0");
+    EXPECT_EQ(at(1'234'569), "t123456");
+    EXPECT_EQ(at(qint64(1) << 40), "t499999");
+    // Lines far too long to be ones, and a file without a line feed: nothing, and no hang.
+    testsupport::writeFile(path, QByteArray(10000, '7') + "\n5\tx\n");
+    EXPECT_EQ(at(5), "x");
+    testsupport::writeFile(path, QByteArray(1 << 20, '7'));
+    EXPECT_EQ(at(5), "none");
+
+    // A FIFO at the name would block an open for a writer that never comes.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_EQ(at(5), "none");
+    arrival::SidecarStream fifo(path);
+    EXPECT_FALSE(fifo.exists());
+    EXPECT_FALSE(fifo.next());
 }
 
-// A times file read while a capture writes it: only whole lines count, and a new capture under
-// the same name starts the list over.
-TEST(ArrivalTimes, AGrowingFileIsReadAsItGrowsAndAgainWhenBegunAnew) {
+// The times read in order while a capture writes them: only whole lines count, a line too long
+// to be one is passed over, and a new capture under the same name is read from its start.
+TEST(ArrivalTimes, AGrowingFileIsReadInOrderAsItGrows) {
     QTemporaryDir dir;
     const QString path = dir.filePath("cap.bin.times");
     const auto write = [&](const QByteArray &bytes, QIODevice::OpenMode mode) {
@@ -112,16 +148,24 @@ TEST(ArrivalTimes, AGrowingFileIsReadAsItGrowsAndAgainWhenBegunAnew) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | mode));
         file.write(bytes);
     };
-    arrival::SidecarReader reader(path);
+    arrival::SidecarStream stream(path);
+    const auto next = [&] {
+        const auto burst = stream.next();
+        return burst ? QString::number(burst->offset) + ':' + burst->time : QString("none");
+    };
+    EXPECT_FALSE(stream.exists());
+    EXPECT_EQ(next(), "none");
     write("0\ta\n5\tb\n9\tc", QIODevice::Truncate); // the last line is being written
-    ASSERT_EQ(reader.bursts().size(), 2);
-    write("\n12\td\treconnected\n", QIODevice::Append);
-    ASSERT_EQ(reader.bursts().size(), 4);
-    EXPECT_EQ(reader.bursts().at(2).time, "c");
-    EXPECT_TRUE(reader.bursts().at(3).reconnected);
-    write("2\tnew\n3\tnext\n4\tthird\n5\tfourth\n", QIODevice::Truncate); // not shorter
-    ASSERT_EQ(reader.bursts().size(), 4);
-    EXPECT_EQ(reader.bursts().front().time, "new");
+    EXPECT_EQ(next(), "0:a");
+    EXPECT_EQ(next(), "5:b");
+    EXPECT_EQ(next(), "none");
+    write("\n" + QByteArray(300000, '1') + "\t" + "\n12\td\treconnected\n", QIODevice::Append);
+    EXPECT_EQ(next(), "9:c");
+    EXPECT_EQ(next(), "12:d");
+    EXPECT_EQ(next(), "none");
+    write("2\tnew\n", QIODevice::Truncate);
+    stream.restart();
+    EXPECT_EQ(next(), "2:new");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -56,6 +57,37 @@ inline bool ttyExclusive(const QString &path) {
     ::close(fd);
     return exclusive == 1;
 }
+
+// Counts the opens of a device node since it was made (inotify's IN_OPEN), so that a test sees
+// whether the program opened a device at all.
+class OpenWatch {
+public:
+    explicit OpenWatch(const QString &path)
+        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          m_watch(::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN)) {
+        EXPECT_GE(m_watch, 0) << "inotify cannot watch " << path.toStdString();
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    OpenWatch(const OpenWatch &) = delete;
+    OpenWatch &operator=(const OpenWatch &) = delete;
+    int count() {
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                m_opens += (event->mask & IN_OPEN) != 0;
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        return m_opens;
+    }
+
+private:
+    int m_fd;
+    int m_watch;
+    int m_opens = 0;
+};
 
 // A lock file as minicom writes it: ten characters right-aligned and a newline.
 inline QByteArray hdbLock(pid_t pid) {
