@@ -40,7 +40,7 @@ TEST_F(NetworkCli, CapturesEveryByteValueAndGoesOnWhenTheServerIsBack) {
 
     server.stop();
     ASSERT_TRUE(waitUntil([&] {
-        return errContains("Kalvosan - Waiting for " + server.portName().toUtf8() + "...");
+        return errContains("kalvosan-cli: Waiting for " + server.portName().toUtf8() + "...\n");
     }));
     startServer(server);
     ASSERT_TRUE(waitUntil(
