@@ -44,7 +44,8 @@ double throughput(Ser2net &server, const QByteArray &input, const QString &path,
     const qint64 before = QFileInfo(path).size();
     bench::Clock::time_point start = bench::Clock::now();
     server.device().write(input);
-    if (!testsupport::waitUntil([&] { return QFileInfo(path).size() >= before + wireBytes; }, 120000))
+    if (!testsupport::waitUntil([&] { return QFileInfo(path).size() >= before + wireBytes; },
+                                120000))
         throw std::runtime_error("a capture stalled");
     const std::chrono::duration<double> took = bench::Clock::now() - start;
     return double(kVolume) / (1024 * 1024) / took.count();
@@ -54,7 +55,8 @@ double socatRound(Ser2net &server, const QByteArray &input, const QString &dir) 
     const QString path = dir + QStringLiteral("/socat.bin");
     QProcess socat;
     socat.start(QStringLiteral("socat"),
-                {QStringLiteral("-u"), QStringLiteral("TCP:127.0.0.1:%1").arg(server.portName().section(':', -1)),
+                {QStringLiteral("-u"),
+                 QStringLiteral("TCP:127.0.0.1:%1").arg(server.portName().section(':', -1)),
                  QStringLiteral("OPEN:%1,creat,trunc").arg(path)});
     if (!socat.waitForStarted())
         throw std::runtime_error("cannot start socat (make deps installs it)");
@@ -70,8 +72,8 @@ double kalvosanRound(Ser2net &server, const QByteArray &input, const QString &di
     const QString path = dir + QStringLiteral("/kalvosan.bin");
     QFile::remove(path);
     QProcess capture;
-    capture.start(cli(), {QStringLiteral("capture"), server.portName(), QStringLiteral("--dir"), dir,
-                          QStringLiteral("--name"), QStringLiteral("kalvosan.bin")});
+    capture.start(cli(), {QStringLiteral("capture"), server.portName(), QStringLiteral("--dir"),
+                          dir, QStringLiteral("--name"), QStringLiteral("kalvosan.bin")});
     if (!capture.waitForStarted())
         throw std::runtime_error("cannot start kalvosan-cli");
     syncReader(server, path);
@@ -93,19 +95,23 @@ std::vector<double> deviceGaps(Ser2net &server, const std::function<void()> &run
     std::vector<double> gaps;
     const auto &stamps = device.stamps();
     for (size_t i = 1; i < stamps.size(); ++i)
-        gaps.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
+        gaps.push_back(
+            std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
     return gaps;
 }
 
 void runToEnd(QProcess &process, const QString &program, const QStringList &arguments) {
     process.start(program, arguments);
     if (!process.waitForStarted() || !process.waitForFinished(60000) || process.exitCode() != 0)
-        throw std::runtime_error(qPrintable(program + " failed: " + process.readAllStandardError()));
+        throw std::runtime_error(
+            qPrintable(program + " failed: " + process.readAllStandardError()));
 }
 
 const char *kPythonSender = R"(
 import serial, sys, time
-port = serial.serial_for_url(sys.argv[1], baudrate=115200)
+# ser2net does not answer DTR and RTS on a device without modem lines: without
+# ign_set_control the open fails waiting for that answer.
+port = serial.serial_for_url(sys.argv[1] + '?ign_set_control', baudrate=115200)
 data = open(sys.argv[2], 'rb').read()
 for b in data:
     port.write(bytes((b,)))
@@ -168,7 +174,8 @@ int main(int argc, char **argv) {
                 runToEnd(send, cli(), {"send", server.portName(), file, "--delay", "1"});
             }));
             theirs.add(deviceGaps(server, [&] {
-                runToEnd(python, "/usr/bin/python3", {"-c", kPythonSender, server.portName(), file});
+                runToEnd(python, "/usr/bin/python3",
+                         {"-c", kPythonSender, server.portName(), file});
             }));
             std::printf("per-byte round %d: kalvosan-cli median %.3f p99 %.3f largest %.3f ms; "
                         "python3-serial median %.3f p99 %.3f largest %.3f ms\n",
@@ -176,7 +183,8 @@ int main(int argc, char **argv) {
                         theirs.median.back(), theirs.p99.back(), theirs.largest.back());
         }
         std::printf("1 ms per byte through RFC 2217, %d bytes, gaps at the device (median of %d "
-                    "rounds):\n", kPerByte, kRounds);
+                    "rounds):\n",
+                    kPerByte, kRounds);
         compare("median", ours.median, theirs.median);
         compare("p99", ours.p99, theirs.p99);
         compare("largest", ours.largest, theirs.largest);

@@ -2,6 +2,7 @@
 
 #include "loader/arrival_times.h"
 #include "platform/files.h"
+#include "platform/thread_priority.h"
 
 #include <cerrno>
 #include <chrono>
@@ -217,6 +218,11 @@ std::int64_t CaptureSession::ReadAvailable(char *buffer, std::int64_t capacity) 
 }
 
 void CaptureSession::ReceiveWorker(std::uint64_t generation) {
+    // A network port's bytes wait in the socket, with flow control behind them: a late read
+    // loses nothing. A reader at nice -20 woke for every small segment and held up a serial
+    // server on the same machine (about half of socat's rate through ser2net).
+    if (m_port->completion() == serial::Completion::AtThisEnd)
+        platform::lowerToNormalPriority();
     m_port->setDtr(true);
     ReceiveLoop loop(*this, generation);
     loop.dropWaiting();
