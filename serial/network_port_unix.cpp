@@ -111,6 +111,8 @@ QStringList NetworkPort::configure(const LineSettings &settings, const std::atom
         read(dropped.data(), qint64(dropped.size()));
     }
     const std::lock_guard lock(m_sendMutex);
+    if (m_telnet->comPortRefused() && !requests.empty())
+        return {QStringLiteral("its own line settings: the server refused the Com Port option")};
     return keptSettings(settings, telnet::answeredSettings(*m_telnet, settings));
 }
 
@@ -181,7 +183,7 @@ qint64 NetworkPort::sendSome(const char *data, qint64 size) {
     if (!m_telnet->outbox().empty())
         return 0;
     const int slice = int(std::min<qint64>(size, kWireSlice));
-    std::array<std::uint8_t, 2 * kWireSlice> wire{};
+    std::array<std::uint8_t, 2 * kWireSlice> wire; // filled by escape
     const int wireSize = telnet::escape(data, slice, wire.data());
     const ssize_t n = ::send(m_fd, wire.data(), size_t(wireSize), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0)
