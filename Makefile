@@ -67,7 +67,8 @@ fuzz: deps
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package kalvosan_<version>_<arch>.deb in $(PKG_BUILD), from a stripped Release build.
+# The Debian packages kalvosan-cli and kalvosan (<name>_<version>_<arch>.deb) in $(PKG_BUILD),
+# from a stripped Release build.
 package: deps
 	packaging/build-deb.sh $(PKG_BUILD) $(JOBS)
 

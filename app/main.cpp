@@ -1,4 +1,5 @@
 // TerminalApp: builds the terminal window, runs it, and ends the program when it closes.
+#include "app/application_identity.h"
 #include "app/terminal_dialog.h"
 #include "platform/termination.h"
 
@@ -6,8 +7,7 @@
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kalvosan"));
-    QApplication::setOrganizationName(QStringLiteral("Brisgal"));
+    describeApplication();
     TerminalDialog dialog;
     // Without its loader library the program does not run, and leaves the settings alone.
     if (!dialog.OnInitDialog())

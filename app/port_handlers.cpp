@@ -3,8 +3,8 @@
 
 #include "platform/ui.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
 #include "serial/baud.h"
-#include "serial/network_address.h"
 #include "serial/port.h"
 #include "serial/port_names.h"
 
@@ -78,7 +78,7 @@ bool TerminalDialog::beginNetworkOpen(serial::PortProfile profile) {
 
 void TerminalDialog::onNetworkOpened(serial::OpenedPort opened, serial::PortProfile profile) {
     SetControlState(ControlState::Idle);
-    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    setWindowTitle(QLatin1String(res::kVersionTitle));
     std::unique_ptr<serial::Port> port = acceptOpened(std::move(opened), profile);
     if (profile == serial::PortProfile::Capture) {
         if (port)
@@ -96,7 +96,7 @@ void TerminalDialog::cancelNetworkOpen() {
     m_send.closeFile();
     m_replyMonitor = false;
     SetControlState(ControlState::Idle);
-    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    setWindowTitle(QLatin1String(res::kVersionTitle));
     platform::messageBox(this, QStringLiteral("Could not open port ") + m_portName);
 }
 

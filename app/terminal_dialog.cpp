@@ -208,7 +208,16 @@ bool TerminalDialog::loadLoaderLibrary() {
 void TerminalDialog::collapseToMarker() {
     m_fullHeight = height();
     m_collapsedHeight = item(ctl::PaneMarker)->geometry().top();
-    setWindowHeight(m_collapsedHeight);
+    showEditorPane(false);
+}
+
+// The closed pane lies below the window's edge. Hidden, its controls are out of the Tab chain
+// and reported invisible on the accessibility bus, where they would otherwise be listed as
+// showing (a second "Send" among them).
+void TerminalDialog::showEditorPane(bool open) {
+    m_editorOpen = open;
+    m_pane->setVisible(open);
+    setWindowHeight(open ? m_fullHeight : m_collapsedHeight);
 }
 
 void TerminalDialog::setWindowHeight(int newHeight) {
@@ -221,7 +230,6 @@ bool TerminalDialog::OnInitDialog() {
     if (!loadLoaderLibrary())
         return false;
     setWindowIcon(m_hIcon);
-    m_editorOpen = false;
     collapseToMarker();
     itemAs<AnimationControl>(ctl::Animation)->open();
     item(ctl::Animation)->hide();
@@ -377,8 +385,7 @@ HexCellEdit *TerminalDialog::cellEdit() const {
 // "&Editor": switches between the window with and without the editor pane.
 void TerminalDialog::OnEditor() {
     CloseCellEdit();
-    m_editorOpen = !m_editorOpen;
-    setWindowHeight(m_editorOpen ? m_fullHeight : m_collapsedHeight);
+    showEditorPane(!m_editorOpen);
 }
 
 void TerminalDialog::OnNew() {

@@ -137,6 +137,7 @@ private:
     void connectSessions();
     bool loadLoaderLibrary();
     void collapseToMarker();
+    void showEditorPane(bool open);
     void setWindowHeight(int height);
 
     // Closes the port the previous transfer left open, lets the driver release it, and opens

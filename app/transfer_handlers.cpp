@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
 #include "serial/network_address.h"
 #include "serial/port.h"
 #include "transmit/send_logic.h"
@@ -44,7 +45,7 @@ void TerminalDialog::connectSessions() {
         setWindowTitle(QStringLiteral("Kalvosan - Waiting for ") + port + QStringLiteral("..."));
     });
     connect(&m_capture, &CaptureSession::reconnected, this, [this](qint64 count) {
-        setWindowTitle(count > 0 ? receivedTitle(count) : QStringLiteral("Kalvosan v1.2"));
+        setWindowTitle(count > 0 ? receivedTitle(count) : QLatin1String(res::kVersionTitle));
     });
     connect(&m_send, &SendSession::progress, this, [this](qint64 sent, qint64 length) {
         setWindowTitle(transmit::sendTitle(sent, length));
@@ -87,7 +88,7 @@ void TerminalDialog::startCapture(std::unique_ptr<serial::Port> port) {
         return;
     }
     SetControlState(ControlState::Capturing);
-    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    setWindowTitle(QLatin1String(res::kVersionTitle));
     if (m_editorOpen)
         m_pane->followFile(path);
     CaptureOptions options{portConfig(serial::PortProfile::Capture), path, header};
@@ -175,7 +176,7 @@ void TerminalDialog::OnSend() {
 
 void TerminalDialog::startSend(std::unique_ptr<serial::Port> port) {
     SetControlState(ControlState::Sending);
-    setWindowTitle(QStringLiteral("Kalvosan v1.2"));
+    setWindowTitle(QLatin1String(res::kVersionTitle));
     auto *progress = itemAs<QProgressBar>(ctl::Progress);
     progress->setRange(0, transmit::ProgressScale(m_send.fileSize()).maximum());
     progress->setValue(0);

@@ -57,7 +57,7 @@ std::optional<int> CommandLine::parse(const QStringList &arguments) {
     // The parser skips the first element, the name the program was started by.
     if (!m_parser.parse(QStringList{kProgramName} + arguments))
         return usageError(m_parser.errorText());
-    if (m_parser.isSet(QStringLiteral("help"))) {
+    if (m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(helpText(m_parser, m_command).toLocal8Bit().constData(), stdout);
         return kExitSuccess;
     }

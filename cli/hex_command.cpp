@@ -76,7 +76,9 @@ int runHex(const QStringList &arguments) {
                    platform::errorText(error));
         return kExitFailure;
     }
-    HexPrinter printer(stdout);
+    const bool following = line.isSet(QStringLiteral("follow"));
+    HexPrinter printer(stdout,
+                       std::max(labelWidthFor(file.size()), following ? kOpenEndedLabelWidth : 0));
     arrival::SidecarStream times(arrival::sidecarPath(path));
     if (line.isSet(QStringLiteral("times"))) {
         printer.setArrivalTimes(&times);
@@ -84,7 +86,7 @@ int runHex(const QStringList &arguments) {
             printWarning(QStringLiteral("no arrival times: there is no file ") + times.path());
     }
     bool readable = printAvailable(file, printer);
-    if (readable && line.isSet(QStringLiteral("follow")))
+    if (readable && following)
         readable = follow(file, path, printer);
     printer.finish();
     if (!readable) {

@@ -52,14 +52,24 @@ void HexPrinter::printArrivals(qint64 lineStart, int count) {
 
 void HexPrinter::printLine(const std::uint8_t *bytes, int count) {
     printArrivals(qint64(m_lineCount) * hexline::kBytesPerLine, count);
-    // Room for a label of up to eight digits; the line itself is plain ASCII.
-    char16_t wide[hexline::kFullLength + 4];
-    char narrow[sizeof wide / sizeof *wide + 1];
+    // Room for a label of up to sixteen digits; the line itself is plain ASCII.
+    char16_t wide[hexline::kFullLength + 12];
+    char narrow[sizeof wide / sizeof *wide + 24];
     const int length = hexline::formatLine(wide, m_lineCount, bytes, count);
-    std::copy(wide, wide + length, narrow);
-    narrow[length] = '\n';
-    std::fwrite(narrow, 1, length + 1, m_out);
+    const int label = length - hexline::kHexPartLength - count + hexline::kLabelLength;
+    const int pad = std::max(0, std::min(m_labelWidth, 16) - label);
+    std::fill(narrow, narrow + pad, '0');
+    std::copy(wide, wide + length, narrow + pad);
+    narrow[pad + length] = '\n';
+    std::fwrite(narrow, 1, size_t(pad + length + 1), m_out);
     ++m_lineCount;
+}
+
+int labelWidthFor(qint64 bytes) {
+    int digits = 1;
+    for (quint64 last = bytes > 0 ? quint64(bytes - 1) : 0; last >= 16; last /= 16)
+        ++digits;
+    return std::max(digits, hexline::kLabelLength);
 }
 
 } // namespace cli

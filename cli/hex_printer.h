@@ -13,9 +13,19 @@
 
 namespace cli {
 
+// The width of the offset label that every line of a listing of `bytes` bytes shares: the
+// editor pane's five digits, more for a listing beyond 1 MiB.
+int labelWidthFor(qint64 bytes);
+// The width for a listing whose length is not known (a file followed as it grows, a device):
+// eight digits, 4 GiB.
+inline constexpr int kOpenEndedLabelWidth = 8;
+
 class HexPrinter {
 public:
-    explicit HexPrinter(std::FILE *out) : m_out(out) {}
+    // Every line's label is zero-padded to at least `labelWidth` digits, so that the columns
+    // line up through the whole listing.
+    explicit HexPrinter(std::FILE *out, int labelWidth = hexline::kLabelLength)
+        : m_out(out), m_labelWidth(labelWidth) {}
     // Prints every line these bytes complete, and flushes the stream: a reader at the other
     // end of a pipe sees each line as it is complete.
     void add(const char *data, qint64 size);
@@ -33,6 +43,7 @@ private:
     void printArrivals(qint64 lineStart, int count);
 
     std::FILE *m_out;
+    int m_labelWidth;
     arrival::SidecarStream *m_times = nullptr;
     std::optional<arrival::Burst> m_nextBurst; // read, not yet printed
 

@@ -4,6 +4,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/files.h"
+#include "res/product.h"
 
 #include <QCoreApplication>
 
@@ -60,7 +61,7 @@ int main(int argc, char **argv) {
         std::printf("%s %s\n", qPrintable(cli::kProgramName), KALVOSAN_VERSION);
         return cli::kExitSuccess;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(qPrintable(cli::helpText(parser, {})), stdout);
         return cli::kExitSuccess;
     }

@@ -24,7 +24,10 @@ QList<QCommandLineOption> sendOptions() {
                         "busy-waited pause of MS milliseconds (fractions too) after each byte."),
          QStringLiteral("MS")},
         {QStringLiteral("mode2"),
-         QStringLiteral("A write that times out drops the rest instead of offering it again.")},
+         QStringLiteral("A write that times out drops the rest instead of offering it again. "
+                        "By default as the window's \"Mode 1 / 2\".")},
+        {QStringLiteral("mode1"),
+         QStringLiteral("A write that times out offers the rest again until it is out.")},
         {QStringLiteral("line-delay"),
          QStringLiteral("An extra pause of MS milliseconds after each line feed (0x0A); with "
                         "--delay -1 the file goes out in pieces that end at each line end."),
@@ -58,7 +61,11 @@ Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) 
     transmit::SendOptions &options = request.value.options;
     options.port = config.value;
     options.delayMs = delay.value;
-    options.mode2 = line.isSet(QStringLiteral("mode2")) || stored.mode2.value_or(false);
+    options.mode2 = line.isSet(QStringLiteral("mode2")) ||
+                    (!line.isSet(QStringLiteral("mode1")) && stored.mode2.value_or(false));
+    if (line.isSet(QStringLiteral("mode1")) && line.isSet(QStringLiteral("mode2")) &&
+        request.error.isEmpty())
+        request.error = QStringLiteral("--mode1 and --mode2 exclude each other");
     if (const auto lineDelay = line.value(QStringLiteral("line-delay"))) {
         const std::optional<double> ms = nonNegativeMilliseconds(*lineDelay);
         options.lineDelayMs = ms.value_or(0);
@@ -104,7 +111,21 @@ public:
     QString start(const QString &path, const transmit::SendOptions &options) {
         serial::OpenedPort opened;
         const QString error = m_session.start(path, options, &opened);
+        if (!error.isEmpty() && error != opened.error)
+            return error + QStringLiteral(": ") + platform::errorText(m_session.fileError());
         return reportOpen(error, opened);
+    }
+
+    // The report file is created before anything is sent: a path that cannot take it is
+    // found before the device has the bytes. Empty, or why not.
+    QString createReport(const QString &path) {
+        int error = 0;
+        if (path.isEmpty() ||
+            platform::openWithoutBlocking(m_report, path,
+                                          QIODevice::WriteOnly | QIODevice::Truncate, &error))
+            return {};
+        return QStringLiteral("Could not open file ") + path + QStringLiteral(": ") +
+               platform::errorText(error);
     }
 
     int finish() {
@@ -141,21 +162,20 @@ private:
             printError(QStringLiteral("Send interrupted after %1 of %2 bytes")
                            .arg(result.sent)
                            .arg(result.length));
-        if (result.timing.bytes > 0)
-            report(result.timing);
+        report(result);
         m_loop.quit();
     }
 
-    // The timing of a send byte by byte, for a person on standard error, and as JSON.
-    void report(const transmit::TimingReport &timing) {
-        std::fprintf(stderr, "%s\n", qPrintable(transmit::timingReportText(timing)));
-        if (m_reportPath.isEmpty())
+    // The timing of a send byte by byte for a person on standard error, and what is known of
+    // any send (bytes, time, throughput, the timing) as JSON.
+    void report(const transmit::SendResult &result) {
+        if (result.timing.bytes > 0)
+            std::fprintf(stderr, "%s\n", qPrintable(transmit::timingReportText(result.timing)));
+        if (!m_report.isOpen())
             return;
-        const QByteArray json = transmit::timingReportJson(timing);
-        QFile file;
-        if (!platform::openWithoutBlocking(file, m_reportPath,
-                                           QIODevice::WriteOnly | QIODevice::Truncate) ||
-            !platform::writeAndClose(file, json.constData(), json.size())) {
+        const QByteArray json =
+            transmit::sendReportJson(result.sent, result.durationNs, result.timing);
+        if (!platform::writeAndClose(m_report, json.constData(), json.size())) {
             printError(QStringLiteral("Could not write file ") + m_reportPath);
             m_exitCode = kExitFailure;
         }
@@ -163,6 +183,7 @@ private:
 
     std::optional<double> m_monitorSeconds;
     QString m_reportPath;
+    QFile m_report;
     QEventLoop m_loop;
     platform::TerminationWatch m_termination;
     ProgressLine m_progress;
@@ -193,6 +214,8 @@ int runSend(const QStringList &arguments) {
     if (!request.error.isEmpty())
         return line.usageError(request.error);
     SendRun run(request.value.monitorSeconds, request.value.reportPath);
+    if (const QString error = run.createReport(request.value.reportPath); !error.isEmpty())
+        return line.usageError(error);
     if (const QString error = run.start(request.value.path, request.value.options);
         !error.isEmpty()) {
         printError(error);

@@ -22,10 +22,12 @@ struct Choice {
     QString fallback;
 };
 
-const Choice kDataBits{QStringLiteral("data"), ctl::DataBits, {"5", "6", "7", "8"}, "8"};
+// Every value the window offers: what the platform cannot set (4 data bits, 1.5 stop bits)
+// keeps the port's own value, with a warning naming it.
+const Choice kDataBits{QStringLiteral("data"), ctl::DataBits, {"4", "5", "6", "7", "8"}, "8"};
 const Choice kParity{
     QStringLiteral("parity"), ctl::Parity, {"none", "odd", "even", "mark", "space"}, "None"};
-const Choice kStopBits{QStringLiteral("stop"), ctl::StopBits, {"1", "2"}, "1"};
+const Choice kStopBits{QStringLiteral("stop"), ctl::StopBits, {"1", "1.5", "2"}, "1"};
 const Choice kFlow{QStringLiteral("flow"), ctl::Flow, {"none", "hardware", "software"}, "None"};
 
 constexpr std::uint32_t kDefaultBaud = 9600;
@@ -76,11 +78,11 @@ QList<QCommandLineOption> lineOptions() {
     return {
         {QStringLiteral("baud"), QStringLiteral("The baud rate; any decimal rate."),
          QStringLiteral("RATE")},
-        {QStringLiteral("data"), QStringLiteral("Data bits: 5, 6, 7 or 8."),
+        {QStringLiteral("data"), QStringLiteral("Data bits: 4, 5, 6, 7 or 8."),
          QStringLiteral("BITS")},
         {QStringLiteral("parity"), QStringLiteral("Parity: none, odd, even, mark or space."),
          QStringLiteral("PARITY")},
-        {QStringLiteral("stop"), QStringLiteral("Stop bits: 1 or 2."), QStringLiteral("BITS")},
+        {QStringLiteral("stop"), QStringLiteral("Stop bits: 1, 1.5 or 2."), QStringLiteral("BITS")},
         {QStringLiteral("flow"),
          QStringLiteral("Flow control: none, hardware (RTS/CTS) or software (XON/XOFF)."),
          QStringLiteral("FLOW")},

@@ -2,6 +2,8 @@
 // units and styles. The dialog builder turns a template into widgets.
 #pragma once
 
+#include "res/product.h"
+
 #include <QString>
 #include <span>
 
@@ -71,8 +73,9 @@ int indexByPrefix(std::span<const char *const> items, const QString &text);
 const DialogTemplate &rangeDialogTemplate(); // 138
 const DialogTemplate &aboutDialogTemplate(); // 139
 
-// The texts of the About box.
-inline constexpr const char *kProductLine = "Kalvosan Version 1.2";
+// The window's title while a transfer runs, and the texts of the About box.
+inline constexpr const char *kVersionTitle = "Kalvosan v" KALVOSAN_VERSION;
+inline constexpr const char *kProductLine = "Kalvosan Version " KALVOSAN_VERSION;
 inline constexpr const char *kMakerName = "Brisgal";
 inline constexpr const char *kRightsLine = "Copyright (C) 2003-2026 Brisgal";
 inline constexpr const char *kWebSite = "https://brisgal.example";

@@ -2,9 +2,8 @@
 
 #include "serial/baud.h"
 #include "serial/network_port.h"
+#include "serial/open_failure.h"
 #include "serial/serial_port.h"
-
-#include <cstring>
 
 namespace serial {
 
@@ -51,7 +50,8 @@ OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running) 
     }
     auto port = std::make_unique<SerialPort>();
     if (!port->open(config.portName))
-        return failed(config, QString::fromLocal8Bit(std::strerror(port->openError())));
+        return failed(config, openFailureReason(devicePath(config.portName), port->openError(),
+                                                lockDirectories()));
     return configured(std::move(port), config, running);
 }
 

@@ -1,4 +1,5 @@
 #include "app/about_dialog.h"
+#include "app/application_identity.h"
 #include "app/link_label.h"
 #include "app/terminal_dialog.h"
 #include "hexedit/editor_pane.h"
@@ -12,6 +13,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +22,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -148,6 +152,58 @@ TEST_F(WindowTest, TheCellEditorIsReachableAndHasNoContextMenu) {
     EXPECT_FALSE(menuShown);
 }
 
+// What a screen reader lists: the controls the accessibility bus reports as not invisible.
+int showingButtonsNamed(QAccessibleInterface *node, const QString &name) {
+    int count = node->role() == QAccessible::Button && !node->state().invisible &&
+                node->text(QAccessible::Name) == name;
+    for (int i = 0; i < node->childCount(); ++i)
+        count += showingButtonsNamed(node->child(i), name);
+    return count;
+}
+
+// The widgets Tab lands on, from the Port box once around the window.
+QList<QWidget *> tabChain(TerminalDialog &dialog) {
+    dialog.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.item(ctl::Port)->setFocus();
+    QList<QWidget *> chain;
+    for (QWidget *focus = QApplication::focusWidget(); focus && !chain.contains(focus);
+         focus = QApplication::focusWidget()) {
+        chain << focus;
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return chain;
+}
+
+// The closed pane lies below the window's edge: a screen reader must not list its controls
+// (a second "Send" among them) nor Tab reach them, until the pane opens.
+TEST_F(WindowTest, TheClosedEditorPaneIsHiddenFromScreenReadersAndTab) {
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog.get());
+    const auto inPane = [this](QWidget *w) { return dialog->editorPane()->isAncestorOf(w); };
+    const QList<QWidget *> controls = dialog->editorPane()->findChildren<QWidget *>();
+    for (int round = 0; round < 2; ++round) { // as the window starts, then closed again
+        EXPECT_EQ(showingButtonsNamed(window, "Send"), 1);
+        QStringList reported;
+        for (QWidget *control : controls) {
+            QAccessibleInterface *node = QAccessible::queryAccessibleInterface(control);
+            ASSERT_NE(node, nullptr);
+            if (!node->state().invisible)
+                reported << control->accessibleName() + '/' + control->metaObject()->className();
+        }
+        EXPECT_EQ(reported.join(", ").toStdString(), "");
+        const QList<QWidget *> closedChain = tabChain(*dialog);
+        EXPECT_GT(closedChain.size(), 10);
+        EXPECT_TRUE(std::none_of(closedChain.begin(), closedChain.end(), inPane));
+
+        dialog->OnEditor();
+        EXPECT_EQ(showingButtonsNamed(window, "Send"), 2);
+        const QList<QWidget *> openChain = tabChain(*dialog);
+        EXPECT_TRUE(openChain.contains(dialog->item(ctl::EditorSend)));
+        EXPECT_TRUE(openChain.contains(dialog->item(ctl::FindText)));
+        dialog->OnEditor();
+    }
+}
+
 TEST_F(WindowTest, StatesSwitchTheControlsInOneCall) {
     dialog->SetControlState(ControlState::Capturing);
     EXPECT_TRUE(dialog->item(ctl::Stop)->isEnabled());
@@ -245,6 +301,23 @@ TEST_F(WindowTest, OverflowIndicatorFollowsTheLineCountOnlyWhileThePaneIsOpen) {
     EXPECT_EQ(dialog->height(), dialog->fullHeight());
     dialog->OnTimer();
     EXPECT_FALSE(dialog->item(ctl::Overflow)->isVisible());
+}
+
+// Desktop shells match the window to the installed entry by its desktop file name; the version
+// the program and its About box show is the project's.
+TEST(ApplicationTest, NamesItsDesktopEntryAndShowsTheProjectVersion) {
+    describeApplication();
+    const QFileInfo entry(QStringLiteral(KV_DESKTOP_ENTRY));
+    ASSERT_TRUE(entry.isFile()) << KV_DESKTOP_ENTRY;
+    EXPECT_EQ((QGuiApplication::desktopFileName() + ".desktop").toStdString(),
+              entry.fileName().toStdString());
+    EXPECT_EQ(QCoreApplication::applicationVersion().toStdString(), KV_PROJECT_VERSION);
+    AboutDialog about;
+    QStringList texts;
+    for (const QLabel *label : about.findChildren<QLabel *>())
+        texts << label->text();
+    EXPECT_TRUE(texts.contains("Kalvosan Version " KV_PROJECT_VERSION))
+        << texts.join('|').toStdString();
 }
 
 TEST(LinkLabelTest, ColoursFollowHoverAndVisitedAndAFailedOpenChangesNothing) {

@@ -33,7 +33,7 @@ QByteArray randomBlock(qsizetype size) {
 TEST_F(CaptureTest, CapturesEveryByteUnchangedAndShowsTheCount) {
     clickStart();
     EXPECT_TRUE(capturing());
-    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v" KV_PROJECT_VERSION);
     for (int off : {1000, 1005, 1006, 1007, 2, 1016, 1011, 1013, 1041})
         EXPECT_FALSE(dialog->item(off)->isEnabled()) << off;
     syncWithWorker();
@@ -104,7 +104,7 @@ TEST_F(CaptureTest, ACaptureWithoutInputLeavesAnEmptyFileAndTheTitle) {
     EXPECT_TRUE(QFileInfo::exists(file));
     EXPECT_EQ(QFileInfo(file).size(), 0);
     QTest::qWait(100);
-    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v" KV_PROJECT_VERSION);
 }
 
 TEST_F(CaptureTest, TheOpenPaneShowsTheCaptureWhileItRuns) {

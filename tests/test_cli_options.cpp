@@ -51,9 +51,9 @@ TEST(CliOptions, ValuesOutsideTheAllowedOnesAreBadUsage) {
     using A = LineArguments;
     const std::tuple<std::optional<QString> A::*, const char *, const char *> bad[] = {
         {&A::baud, "0", "--baud"},       {&A::baud, "96OO", "--baud"},
-        {&A::baud, "+9600", "--baud"},   {&A::dataBits, "4", "--data"},
+        {&A::baud, "+9600", "--baud"},   {&A::dataBits, "3", "--data"},
         {&A::dataBits, "9", "--data"},   {&A::parity, "e", "--parity"},
-        {&A::stopBits, "1.5", "--stop"}, {&A::flow, "dsr", "--flow"},
+        {&A::stopBits, "1.6", "--stop"}, {&A::flow, "dsr", "--flow"},
     };
     for (const auto &[member, value, option] : bad) {
         LineArguments given;

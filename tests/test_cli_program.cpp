@@ -5,8 +5,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -84,6 +87,16 @@ TEST_F(CliProgram, AnInterruptedSendFailsAndTheMonitorPrintsTheReplyAsHexLines) 
                                " of 1000 bytes"))
         << m_err.constData() << " with " << received.size() << " received";
 
+    // A device that reads nothing holds the send up, as flow control would; what the driver
+    // queues for it when the send is interrupted is dropped, not sent once it reads again.
+    writeFile(path("big.bin"), QByteArray(64 * 1024, 'q'));
+    start({"send", m_pty.slavePath(), path("big.bin"), "--delay", "-1", "--baud", "115200"});
+    QThread::msleep(500);
+    m_process.terminate();
+    EXPECT_EQ(finish(), 1);
+    // The pty keeps 4 KB in its line discipline, beyond the driver's reach; 20 KB were queued.
+    EXPECT_LE(m_pty.read(64 * 1024, 300).size(), 4096);
+
     writeFile(path("ping.bin"), "PING");
     start({"send", m_pty.slavePath(), path("ping.bin"), "--monitor", "1"});
     ASSERT_EQ(m_pty.read(4), "PING");
@@ -111,7 +124,16 @@ TEST_F(CliProgram, PrintsAFileAsTheEditorPaneAndFollowsItAsItGrows) {
     // The last partial line comes at the end.
     m_process.terminate();
     ASSERT_EQ(finish(), 0) << m_err.constData();
-    EXPECT_EQ(m_out, kFirstLine + second + QByteArray("00020  63 64").leftJustified(59) + "cd\n");
+    // A listing that follows a file has no known end: its offsets take eight digits.
+    EXPECT_EQ(m_out, "000" + kFirstLine + "000" + second + "000" +
+                         QByteArray("00020  63 64").leftJustified(59) + "cd\n");
+
+    // One width for the whole listing: past 1 MiB the columns still line up.
+    writeFile(path("big.bin"), QByteArray((1 << 20) + 1, 'b'));
+    ASSERT_EQ(run({"hex", path("big.bin")}), 0) << m_err.constData();
+    EXPECT_TRUE(m_out.startsWith("000000  62 62")) << m_out.left(80).constData();
+    EXPECT_TRUE(m_out.endsWith("\n" + QByteArray("100000  62").leftJustified(60) + "b\n"))
+        << m_out.right(80).constData();
 }
 
 // Two captures at once, as a user starts them from two terminals: neither writes into the file
@@ -175,6 +197,52 @@ TEST_F(CliProgram, TwoCapturesNeverShareAFileAndAHangUpEndsOneCleanly) {
     EXPECT_EQ(readFile(path("test.bin")), "kept");
 }
 
+// What a script needs: a report path that cannot be written is found before anything is sent
+// (exit 2, not the 1 of a failed send that a retry would send twice), a send of whole chunks
+// reports what is known of it, a refusal says why, a setting the port did not take is named.
+TEST_F(CliProgram, ScriptsLearnWhyAndNothingIsSentForAReportThatCannotBeWritten) {
+    writeFile(path("data.bin"), QByteArray(3000, 'd'));
+    for (const char *delay : {"-1", "0"}) {
+        ASSERT_EQ(run({"send", m_pty.slavePath(), path("data.bin"), "--delay", delay, "--report",
+                       path("missing/report.json")}),
+                  2);
+        EXPECT_TRUE(m_err.contains("Could not open file " +
+                                   path("missing/report.json").toLocal8Bit() +
+                                   ": No such file or directory"))
+            << m_err.constData();
+        EXPECT_EQ(m_pty.read(1, 300), "") << "nothing was sent";
+    }
+    start({"send", m_pty.slavePath(), path("data.bin"), "--delay", "-1", "--report",
+           path("report.json")});
+    EXPECT_EQ(m_pty.read(3000).size(), 3000);
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    const QJsonObject report = QJsonDocument::fromJson(readFile(path("report.json"))).object();
+    EXPECT_EQ(report.value("sent").toInt(), 3000);
+    EXPECT_GT(report.value("duration_ms").toDouble(), 0);
+    EXPECT_GT(report.value("bytes_per_second").toDouble(), 0);
+
+    // Held by a lock file: refused with the holder named, and the device not even opened.
+    serialtest::OpenWatch opens(m_pty.slavePath());
+    const QString lock = QDir(qEnvironmentVariable("KALVOSAN_LOCK_DIR"))
+                             .filePath("LCK..pts_" + QFileInfo(m_pty.slavePath()).fileName());
+    writeFile(lock, QByteArray::number(::getpid()).rightJustified(10, ' ') + " minicom tester\n");
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path()}), 1);
+    ASSERT_TRUE(QFile::remove(lock));
+    EXPECT_TRUE(m_err.contains("Could not open port " + m_pty.slavePath().toLocal8Bit() +
+                               ": held by another program (lock file " + lock.toLocal8Bit() +
+                               ", process " + QByteArray::number(::getpid()) + ")"))
+        << m_err.constData();
+    EXPECT_EQ(opens.count(), 0);
+
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--seconds", "0.1",
+                   "--data", "7", "--stop", "1.5"}),
+              0);
+    EXPECT_TRUE(m_err.contains("warning: the port kept data bits 8 instead of 7"))
+        << m_err.constData();
+    EXPECT_TRUE(m_err.contains("warning: the port kept stop bits 1 instead of 1.5"))
+        << m_err.constData();
+}
+
 TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
     const QStringList usage[] = {
         {"frobnicate"},
@@ -201,7 +269,12 @@ TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
     EXPECT_TRUE(m_err.contains("Could not open file " + path("fifo").toLocal8Bit()));
 
     ASSERT_EQ(run({"--version"}), 0);
-    EXPECT_EQ(m_out, "kalvosan-cli 1.2\n");
+    EXPECT_EQ(m_out, "kalvosan-cli " KV_PROJECT_VERSION "\n");
+    // Every help text offers --help-all; it answers.
+    for (const QStringList &help : {QStringList{"--help-all"}, QStringList{"send", "--help-all"}}) {
+        ASSERT_EQ(run(help), 0) << m_err.constData();
+        EXPECT_TRUE(m_out.startsWith("Usage: kalvosan-cli")) << m_out.constData();
+    }
 }
 
 } // namespace

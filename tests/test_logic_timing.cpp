@@ -51,31 +51,51 @@ TEST(SendTiming, HistogramQuantilesAreWithinAFewMicrosecondsOfTheExactOnes) {
     EXPECT_EQ(edges.largest(), std::int64_t(1) << 50);
 }
 
-// A gap counts as late against the pause it was to have: the line delay after a line feed.
+// A gap counts as late against the pause its byte was given: the delay asked for when it went
+// out, the line delay after a line feed; a pause of 0 asks nothing, so nothing is late.
 TEST(SendTiming, LateGapsAreCountedAgainstTheirOwnPause) {
     GapRecorder recorder;
-    recorder.start(1.0, 5.0);
+    recorder.start(5.0);
     std::int64_t t = 0;
-    const auto at = [&](double ms, bool lineEnd) {
+    const auto at = [&](double ms, double delay, bool lineEnd = false) {
         t += std::int64_t(ms * 1e6);
-        recorder.byteDone(t, lineEnd);
+        recorder.byteDone(t, delay, lineEnd);
     };
-    at(0, false);
-    at(1.05, true);  // on time
-    at(6.05, false); // after the line feed: 1 + 5 ms asked, on time
-    at(1.2, false);  // 20 % late
-    at(1.0, false);
+    at(0, 1.0);
+    at(1.05, 1.0, true);  // on time
+    at(6.05, 1.0);        // after the line feed: 1 + 5 ms asked, on time
+    at(1.2, 1.0);         // 20 % late
+    at(1.0, 4.0);         // the delay went up while the send ran
+    at(4.2, 0.0);         // on time for 4 ms; then no pause at all
+    at(0.3, 0.0);         // nothing asked: never late
+    recorder.interrupt(); // whole chunks in between: no gap measured across them
+    at(500, 1.0);
+    at(1.0, 1.0);
     const transmit::TimingReport report = recorder.report();
-    EXPECT_EQ(report.bytes, 5);
-    EXPECT_EQ(report.gaps, 4);
+    EXPECT_EQ(report.bytes, 9);
+    EXPECT_EQ(report.gaps, 7);
     EXPECT_EQ(report.late, 1);
     EXPECT_NEAR(report.largestMs, 6.05, 1e-9);
-    EXPECT_NEAR(report.medianMs, 1.05, 0.005);
+    EXPECT_TRUE(report.delayChanged);
+    EXPECT_EQ(report.delayMs, 1.0);
+    EXPECT_EQ(report.leastDelayMs, 0.0);
+    EXPECT_EQ(report.mostDelayMs, 4.0);
     const QString text = transmit::timingReportText(report);
-    EXPECT_TRUE(text.contains("Bytes sent: 5")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Bytes sent: 9")) << text.toStdString();
+    EXPECT_TRUE(text.contains("changed during the send (0.000 ms to 4.000 ms)"))
+        << text.toStdString();
     EXPECT_TRUE(text.contains("Line delay asked for: 5.000 ms")) << text.toStdString();
-    EXPECT_TRUE(text.contains("1 of 4")) << text.toStdString();
-    EXPECT_TRUE(transmit::timingReportJson(report).contains("\"late_gaps\": 1"));
+    EXPECT_TRUE(text.contains("1 of 7")) << text.toStdString();
+    const QByteArray json = transmit::sendReportJson(9, 2'000'000'000, report);
+    EXPECT_TRUE(json.contains("\"late_gaps\": 1")) << json.constData();
+    EXPECT_TRUE(json.contains("\"bytes_per_second\": 4.5")) << json.constData();
+
+    // A send that started as whole chunks and went on byte by byte without a pause.
+    recorder.start(0);
+    for (int i = 0; i < 5; ++i)
+        at(0.01, 0.0);
+    EXPECT_EQ(recorder.report().late, 0);
+    EXPECT_FALSE(recorder.report().delayChanged);
 }
 
 TEST(ArrivalTimes, LinesHaveOffsetTimeWithMicrosecondsAndTheUtcOffset) {

@@ -5,6 +5,7 @@
 #include "loader/arrival_times.h"
 #include "loader/hexline.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
 #include "tests/test_cli_support.h"
 #include "tests/test_network_support.h"
 #include "tests/test_support.h"
@@ -196,7 +197,7 @@ TEST_F(NetworkWindow, AnOpenThatFailsOrIsCancelledLeavesTheWindowIdleAndAnswerin
         click(button);
         EXPECT_EQ(messages.lastText(), "Could not open port " + unanswered);
         EXPECT_TRUE(idle());
-        EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+        EXPECT_EQ(dialog->windowTitle(), QLatin1String(res::kVersionTitle));
     }
     EXPECT_FALSE(QFileInfo::exists(capturePath()));
 

@@ -63,7 +63,7 @@ TEST_F(EditorSendTest, ABlankLineSendsNothingAndMonitorsAtOnce) {
     EXPECT_TRUE(QFileInfo(tempBin()).isFile());
     EXPECT_EQ(QFileInfo(tempBin()).size(), 0);
     ASSERT_TRUE(testsupport::waitUntil([this] { return monitoring(); }));
-    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v" KV_PROJECT_VERSION);
     // An empty bar, not a busy indicator (which a range of 0 to 0 gives).
     EXPECT_LT(dialog->itemAs<QProgressBar>(ctl::Progress)->minimum(),
               dialog->itemAs<QProgressBar>(ctl::Progress)->maximum());

@@ -71,7 +71,7 @@ TEST_F(TransmitTest, ByteByByteWithAndWithoutADelayKeepsOrderAndContent) {
 TEST_F(TransmitTest, AnEmptyFileEndsTheSessionAtOnce) {
     send(sendFile({}));
     ASSERT_TRUE(waitIdle(5000));
-    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v1.2");
+    EXPECT_EQ(dialog->windowTitle(), "Kalvosan v" KV_PROJECT_VERSION);
     EXPECT_TRUE(pty.read(1, 200).isEmpty());
     EXPECT_TRUE(messages.messages().empty());
 }

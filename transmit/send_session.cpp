@@ -36,7 +36,7 @@ SendSession::~SendSession() {
 QString SendSession::openFile(const QString &path) {
     stop();
     m_path = path;
-    if (!platform::openWithoutBlocking(m_file, path, QIODevice::ReadOnly))
+    if (!platform::openWithoutBlocking(m_file, path, QIODevice::ReadOnly, &m_fileError))
         return QStringLiteral("Could not open file ") + path;
     return {};
 }
@@ -63,7 +63,7 @@ bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::Send
     m_nextLengthNs = 0;
     m_nextByteNs = 0;
     m_reported = false;
-    m_gaps.start(options.delayMs, options.lineDelayMs);
+    m_gaps.start(options.lineDelayMs);
     m_timed = false;
     m_wholeChunkPace = false;
     m_running = true;
@@ -174,8 +174,14 @@ SendSession::Outcome SendSession::sendChunks() {
 
 void SendSession::SendWorker(std::uint64_t generation) {
     m_port->setDtr(true);
+    const std::int64_t began = transmit::steadyNanoseconds();
     const Outcome outcome = sendChunks();
+    const std::int64_t duration = transmit::steadyNanoseconds() - began;
     m_preciseTiming.reset();
+    // Bytes of a send that ended early stay behind in the driver while flow control holds the
+    // line: they must not go out later, nor keep the port's close waiting for them.
+    if (outcome.end == SendEnd::Aborted || outcome.end == SendEnd::WriteFailed)
+        m_port->dropOutput();
     // The last count, with the file's length at the end, shown before anything that follows.
     if (m_reported) {
         m_progress.report(outcome.sent, m_file.size());
@@ -186,7 +192,8 @@ void SendSession::SendWorker(std::uint64_t generation) {
                                 m_file.size(),
                                 m_path,
                                 m_options.port.portName,
-                                m_timed ? m_gaps.report() : transmit::TimingReport{}};
+                                m_timed ? m_gaps.report() : transmit::TimingReport{},
+                                duration};
     result.timing.measuredAtThisEnd = m_port->completion() == serial::Completion::AtThisEnd;
     m_file.close();
     if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running)
@@ -263,6 +270,7 @@ ChunkResult SendSession::writeChunk(const char *data, std::uint32_t count) {
     if (m_delayMs.load() != transmit::kWholeChunks)
         return SendChunkDelayed(data, count);
     paceForWholeChunks();
+    m_gaps.interrupt();
     if (m_options.lineDelayMs > 0)
         return SendChunkByLines(data, count);
     return m_mode2 ? WriteOnce(data, count) : WriteFully(data, count);
@@ -295,8 +303,10 @@ ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count)
             return {byte.end, qint64(i) + byte.taken};
         const std::int64_t done = transmit::steadyNanoseconds();
         const bool lineEnd = data[i] == '\n';
-        m_gaps.byteDone(done, lineEnd);
-        m_nextByteNs = done + transmit::delayNanoseconds(m_delayMs) + (lineEnd ? lineDelay : 0);
+        // The delay may change while the send runs: each byte gets the one asked for now.
+        const double delay = m_delayMs;
+        m_gaps.byteDone(done, delay, lineEnd);
+        m_nextByteNs = done + transmit::delayNanoseconds(delay) + (lineEnd ? lineDelay : 0);
         reportProgress(m_sent + i + 1, done);
     }
     return {WriteEnd::Written, count};

@@ -47,6 +47,7 @@ struct SendResult {
     QString portName;
     // The gaps between the bytes of a send byte by byte; empty for whole chunks.
     TimingReport timing;
+    std::int64_t durationNs = 0; // from the first write to the end of the last
 };
 
 } // namespace transmit
@@ -58,9 +59,10 @@ public:
     // Stops and waits for the worker: a worker never outlives its session.
     ~SendSession() override;
 
-    // Opens the file to send: empty, or "Could not open file " + path. A FIFO is refused
-    // rather than left to block the caller until a writer comes.
+    // Opens the file to send: empty, or "Could not open file " + path with the errno in
+    // fileError(). A FIFO is refused rather than left to block the caller until a writer comes.
     QString openFile(const QString &path);
+    int fileError() const { return m_fileError; }
     void closeFile();
     qint64 fileSize() const;
 
@@ -128,6 +130,7 @@ private:
 
     QFile m_file;
     QString m_path;
+    int m_fileError = 0;
     std::unique_ptr<serial::Port> m_port;
     transmit::SendOptions m_options;
     std::atomic<bool> m_running{false};

@@ -63,33 +63,43 @@ std::int64_t GapHistogram::quantile(double q) const {
     return m_largest;
 }
 
-void GapRecorder::start(double delayMs, double lineDelayMs) {
+void GapRecorder::start(double lineDelayMs) {
     m_histogram.clear();
-    m_delayMs = std::max(delayMs, 0.0);
     m_lineDelayMs = std::max(lineDelayMs, 0.0);
+    m_firstDelayMs = -1;
+    m_leastDelayMs = m_mostDelayMs = 0;
     m_bytes = 0;
     m_late = 0;
-    m_previousNs = 0;
-    m_previousLineEnd = false;
+    m_previousNs = -1;
+    m_previousPauseMs = 0;
 }
 
-void GapRecorder::byteDone(std::int64_t ns, bool lineEnd) {
-    if (m_bytes++ > 0) {
+void GapRecorder::byteDone(std::int64_t ns, double delayMs, bool lineEnd) {
+    delayMs = std::max(delayMs, 0.0);
+    if (m_bytes++ == 0) {
+        m_firstDelayMs = m_leastDelayMs = m_mostDelayMs = delayMs;
+    } else {
+        m_leastDelayMs = std::min(m_leastDelayMs, delayMs);
+        m_mostDelayMs = std::max(m_mostDelayMs, delayMs);
+    }
+    if (m_previousNs >= 0) {
         const std::int64_t gap = ns - m_previousNs;
         m_histogram.record(gap);
-        const double asked = m_delayMs + (m_previousLineEnd ? m_lineDelayMs : 0.0);
-        if (toMs(gap) > asked * 1.1)
+        if (m_previousPauseMs > 0 && toMs(gap) > m_previousPauseMs * 1.1)
             ++m_late;
     }
     m_previousNs = ns;
-    m_previousLineEnd = lineEnd;
+    m_previousPauseMs = delayMs + (lineEnd ? m_lineDelayMs : 0.0);
 }
 
 TimingReport GapRecorder::report() const {
     TimingReport r;
     r.bytes = m_bytes;
-    r.delayMs = m_delayMs;
+    r.delayMs = std::max(m_firstDelayMs, 0.0);
     r.lineDelayMs = m_lineDelayMs;
+    r.delayChanged = m_leastDelayMs != m_mostDelayMs;
+    r.leastDelayMs = m_leastDelayMs;
+    r.mostDelayMs = m_mostDelayMs;
     r.gaps = m_histogram.count();
     r.medianMs = toMs(m_histogram.quantile(0.5));
     r.p99Ms = toMs(m_histogram.quantile(0.99));
@@ -101,30 +111,44 @@ TimingReport GapRecorder::report() const {
 QString timingReportText(const TimingReport &r) {
     const auto ms = [](double v) { return QString::number(v, 'f', 3) + QStringLiteral(" ms"); };
     QString text =
-        QStringLiteral("Bytes sent: %1\nDelay asked for: %2\n").arg(r.bytes).arg(ms(r.delayMs));
+        QStringLiteral("Bytes sent: %1\nDelay asked for: %2").arg(r.bytes).arg(ms(r.delayMs));
+    if (r.delayChanged)
+        text += QStringLiteral(", changed during the send (%1 to %2)")
+                    .arg(ms(r.leastDelayMs), ms(r.mostDelayMs));
+    text += u'\n';
     if (r.lineDelayMs > 0)
         text += QStringLiteral("Line delay asked for: %1\n").arg(ms(r.lineDelayMs));
     text += QStringLiteral("Gap between bytes: median %1, 99 % below %2, largest %3\n")
                 .arg(ms(r.medianMs), ms(r.p99Ms), ms(r.largestMs));
-    text += QStringLiteral("Gaps more than 10 % over the delay: %1 of %2").arg(r.late).arg(r.gaps);
+    text +=
+        QStringLiteral("Gaps more than 10 % over their pause: %1 of %2").arg(r.late).arg(r.gaps);
     if (r.measuredAtThisEnd)
         text += QStringLiteral("\nMeasured where the bytes left this machine, not at the device");
     return text;
 }
 
-QByteArray timingReportJson(const TimingReport &r) {
-    const QJsonObject object{
-        {QStringLiteral("bytes"), double(r.bytes)},
-        {QStringLiteral("delay_ms"), r.delayMs},
-        {QStringLiteral("line_delay_ms"), r.lineDelayMs},
-        {QStringLiteral("gaps"), double(r.gaps)},
-        {QStringLiteral("median_ms"), r.medianMs},
-        {QStringLiteral("p99_ms"), r.p99Ms},
-        {QStringLiteral("largest_ms"), r.largestMs},
-        {QStringLiteral("late_gaps"), double(r.late)},
-        {QStringLiteral("measured_at"),
-         r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line")},
+QByteArray sendReportJson(qint64 sent, std::int64_t durationNs, const TimingReport &r) {
+    const double seconds = double(durationNs) / 1e9;
+    QJsonObject object{
+        {QStringLiteral("sent"), double(sent)},
+        {QStringLiteral("duration_ms"), toMs(durationNs)},
+        {QStringLiteral("bytes_per_second"), seconds > 0 ? double(sent) / seconds : 0.0},
     };
+    if (r.bytes > 0) {
+        object.insert(QStringLiteral("bytes"), double(r.bytes));
+        object.insert(QStringLiteral("delay_ms"), r.delayMs);
+        object.insert(QStringLiteral("line_delay_ms"), r.lineDelayMs);
+        object.insert(QStringLiteral("delay_changed"), r.delayChanged);
+        object.insert(QStringLiteral("least_delay_ms"), r.leastDelayMs);
+        object.insert(QStringLiteral("most_delay_ms"), r.mostDelayMs);
+        object.insert(QStringLiteral("gaps"), double(r.gaps));
+        object.insert(QStringLiteral("median_ms"), r.medianMs);
+        object.insert(QStringLiteral("p99_ms"), r.p99Ms);
+        object.insert(QStringLiteral("largest_ms"), r.largestMs);
+        object.insert(QStringLiteral("late_gaps"), double(r.late));
+        object.insert(QStringLiteral("measured_at"),
+                      r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line"));
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 

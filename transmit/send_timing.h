@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 #include <array>
 #include <cstdint>
 
@@ -37,42 +38,53 @@ private:
 // What a delayed send reports at its end.
 struct TimingReport {
     std::int64_t bytes = 0; // bytes sent one at a time
-    double delayMs = 0;     // the pause asked for after each byte
+    double delayMs = 0;     // the pause asked for after each byte (the first one asked for)
     double lineDelayMs = 0; // and after each line feed on top of it
-    std::int64_t gaps = 0;  // gaps measured: one fewer than the bytes
+    // The delay was changed while the send ran: the least and the most asked for.
+    bool delayChanged = false;
+    double leastDelayMs = 0;
+    double mostDelayMs = 0;
+    std::int64_t gaps = 0; // gaps measured: one fewer than the bytes
     double medianMs = 0;
     double p99Ms = 0;
     double largestMs = 0;
-    std::int64_t late = 0; // gaps more than 10 % over the pause asked for
+    std::int64_t late = 0; // gaps more than 10 % over the pause asked for (none without one)
     // The gaps are those between the bytes leaving this machine (a network port), not on the
     // device's line: the server's own timing is not in them.
     bool measuredAtThisEnd = false;
     bool empty() const { return gaps == 0; }
 };
 
-// Records the gaps of one send and counts the late ones against the pause each gap was to
-// have (the line delay counts after a line feed).
+// Records the gaps of one send and counts the late ones against the pause each byte was given:
+// the delay asked for when it went out, and the line delay after a line feed. A gap after a
+// pause of 0 is never late: nothing was asked of it.
 class GapRecorder {
 public:
-    void start(double delayMs, double lineDelayMs);
-    // A byte's write has completed at `ns` (steady clock); `lineEnd` tells that it was a line
-    // feed, so the gap after it includes the line delay.
-    void byteDone(std::int64_t ns, bool lineEnd);
+    void start(double lineDelayMs);
+    // A byte's write has completed at `ns` (steady clock) and gets the pause `delayMs` (and
+    // the line delay when `lineEnd`, a line feed) before the next.
+    void byteDone(std::int64_t ns, double delayMs, bool lineEnd);
+    // Whole chunks went out since the last byte: the next byte's gap is none between two bytes
+    // sent one at a time.
+    void interrupt() { m_previousNs = -1; }
     TimingReport report() const;
 
 private:
     GapHistogram m_histogram;
-    double m_delayMs = 0;
     double m_lineDelayMs = 0;
+    double m_firstDelayMs = -1;
+    double m_leastDelayMs = 0;
+    double m_mostDelayMs = 0;
     std::int64_t m_bytes = 0;
     std::int64_t m_late = 0;
-    std::int64_t m_previousNs = 0;
-    bool m_previousLineEnd = false;
+    std::int64_t m_previousNs = -1;
+    double m_previousPauseMs = 0;
 };
 
 // The report for a person: one line each, milliseconds with three decimals.
 QString timingReportText(const TimingReport &report);
-// The report as a JSON object (numbers in milliseconds).
-QByteArray timingReportJson(const TimingReport &report);
+// What a send reports as a JSON object (numbers in milliseconds): the bytes that went out, the
+// time it took and the throughput, and for a send byte by byte its timing report.
+QByteArray sendReportJson(qint64 sent, std::int64_t durationNs, const TimingReport &timing);
 
 } // namespace transmit
