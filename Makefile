@@ -1,21 +1,27 @@
-# The project's interface: make deps | build | run | test | bench | install | package | printer
+# The project's interface: make deps | build | run | test | bench | fuzz | install | package | printer
 SHELL := /bin/bash
 BUILD      ?= build
 TEST_BUILD ?= build-asan
 PREFIX     ?= /usr/local
 PKG_BUILD  ?= build-package
+FUZZ_BUILD ?= build-fuzz
+# How long each fuzz target runs in make fuzz.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := telnet lock_file arrival_times hex_listing
 JOBS       ?= $(shell nproc)
 
 # Debian packages the build, the tests and the benchmarks need (tio: the per-byte benchmark's
-# reference; bash-completion: the test of kalvosan-cli's completion loads it).
+# reference; bash-completion: the test of kalvosan-cli's completion loads it; ser2net: the serial
+# server of the network port's tests and benchmarks, socat and python3-serial its references there;
+# clang with its runtime: the fuzzers).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf \
             dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin tio \
-            bash-completion
+            bash-completion ser2net socat python3-serial clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build run test bench install package printer clean
+.PHONY: deps build run test bench fuzz install package printer clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -41,6 +47,24 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	cd build-bench && for b in bin/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen ./$$b || exit 1; done
 
+# Each fuzz target for FUZZ_SECONDS (clang's libFuzzer, ASan + UBSan). What it finds new goes to
+# $(FUZZ_BUILD)/found/<target>; the inputs among them that reach code the kept corpus does not
+# are merged into tests/fuzz/corpus/<target>, which make test replays. A crash stops here, its
+# input in $(FUZZ_BUILD)/crash-<target>-*.
+fuzz: deps
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; mkdir -p $(FUZZ_BUILD)/found/$$t; \
+	  ./$(FUZZ_BUILD)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/crash-$$t- \
+	    $(FUZZ_BUILD)/found/$$t tests/fuzz/corpus/$$t 2>$(FUZZ_BUILD)/fuzz_$$t.log \
+	    || { tail -40 $(FUZZ_BUILD)/fuzz_$$t.log; exit 1; }; \
+	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^#[0-9]+.*DONE' $(FUZZ_BUILD)/fuzz_$$t.log; \
+	  ./$(FUZZ_BUILD)/fuzz_$$t -merge=1 tests/fuzz/corpus/$$t $(FUZZ_BUILD)/found/$$t 2>/dev/null; \
+	done
+	@du -sh tests/fuzz/corpus
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
@@ -60,4 +84,4 @@ printer: deps
 	@lpstat -r; lpstat -p PDF || true
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) build-bench $(PKG_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) build-bench $(PKG_BUILD) $(FUZZ_BUILD)

@@ -3,6 +3,7 @@
 
 #include "platform/ui.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
 #include "serial/baud.h"
 #include "serial/device_list.h"
 #include "serial/port.h"
@@ -50,7 +51,11 @@ serial::PortConfig TerminalDialog::portConfig(serial::PortProfile profile) const
 std::unique_ptr<serial::Port> TerminalDialog::OpenSerialPort(serial::PortProfile profile) {
     m_hPort.reset();
     std::this_thread::sleep_for(kReleasePause);
-    serial::OpenedPort opened = serial::openPort(portConfig(profile));
+    return acceptOpened(serial::openPort(portConfig(profile)), profile);
+}
+
+std::unique_ptr<serial::Port> TerminalDialog::acceptOpened(serial::OpenedPort opened,
+                                                           serial::PortProfile profile) {
     if (!opened) {
         platform::messageBox(this, opened.error);
         return nullptr;
@@ -62,6 +67,49 @@ std::unique_ptr<serial::Port> TerminalDialog::OpenSerialPort(serial::PortProfile
         platform::messageBox(this, QStringLiteral("Unable to pass data into driver"),
                              QStringLiteral("Kalvosan"), platform::MessageIcon::None);
     return std::move(opened.port);
+}
+
+bool TerminalDialog::beginNetworkOpen(serial::PortProfile profile) {
+    // A network port holds no device: nothing to let the driver release.
+    m_hPort.reset();
+    const bool started = m_opener.start(portConfig(profile), [this, profile](serial::OpenedPort o) {
+        onNetworkOpened(std::move(o), profile);
+    });
+    if (!started) {
+        platform::messageBox(this, QStringLiteral("Could not open port ") + m_portName);
+        return false;
+    }
+    const bool capture = profile == serial::PortProfile::Capture;
+    SetControlState(capture ? ControlState::Capturing : ControlState::Sending);
+    // The open can be left by "Exit" too, which a running transfer keeps disabled.
+    item(ctl::Exit)->setEnabled(true);
+    setWindowTitle(QStringLiteral("Kalvosan - Connecting to ") + m_portName +
+                   QStringLiteral("..."));
+    return true;
+}
+
+void TerminalDialog::onNetworkOpened(serial::OpenedPort opened, serial::PortProfile profile) {
+    SetControlState(ControlState::Idle);
+    setWindowTitle(QLatin1String(res::kVersionTitle));
+    std::unique_ptr<serial::Port> port = acceptOpened(std::move(opened), profile);
+    if (profile == serial::PortProfile::Capture) {
+        if (port)
+            startCapture(std::move(port));
+    } else if (port) {
+        startSend(std::move(port));
+    } else {
+        m_send.closeFile();
+        m_replyMonitor = false;
+    }
+}
+
+void TerminalDialog::cancelNetworkOpen() {
+    m_opener.cancel();
+    m_send.closeFile();
+    m_replyMonitor = false;
+    SetControlState(ControlState::Idle);
+    setWindowTitle(QLatin1String(res::kVersionTitle));
+    platform::messageBox(this, QStringLiteral("Could not open port ") + m_portName);
 }
 
 void TerminalDialog::reclaimPort() {

@@ -348,6 +348,7 @@ void TerminalDialog::SetControlState(ControlState state) {
 void TerminalDialog::StopAndJoinWorker() {
     // Workers never wait for this thread and look at their flags at least every 50 ms. What
     // they posted and this thread has not yet seen belongs to a transfer that is over.
+    m_opener.cancel();
     m_capture.stop();
     m_send.stop();
     m_capture.discardPending();
@@ -358,8 +359,12 @@ void TerminalDialog::StopAndJoinWorker() {
 
 void TerminalDialog::shutdownOnSignal() {
     // Ends the running transfer as its own button would, so its file is complete, then
-    // leaves as "E&xit" does, saving the settings.
-    if (item(ctl::Stop)->isEnabled())
+    // leaves as "E&xit" does, saving the settings. An open in progress ends without a word:
+    // nothing was transferred.
+    if (m_opener.pending()) {
+        m_opener.cancel();
+        SetControlState(ControlState::Idle);
+    } else if (item(ctl::Stop)->isEnabled())
         OnStopCapture();
     else if (item(ctl::Abort)->isEnabled())
         OnAbort();

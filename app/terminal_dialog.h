@@ -3,6 +3,7 @@
 // states and the data exchange, and routes each control to its handler.
 #pragma once
 
+#include "app/port_opener.h"
 #include "capture/capture_session.h"
 #include "serial/port_config.h"
 #include "transmit/reply_text.h"
@@ -93,7 +94,9 @@ public:
     // Ends a running transfer and waits until its worker has released the port and the
     // file (used before a new transfer, at exit and on SIGINT/SIGTERM).
     void StopAndJoinWorker();
-    bool transferRunning() const { return m_capture.busy() || m_send.busy(); }
+    bool transferRunning() const { return m_capture.busy() || m_send.busy() || m_opener.pending(); }
+    // A network port of the next transfer is being opened (off this thread).
+    bool openingPort() const { return m_opener.pending(); }
     // SIGINT/SIGTERM: stops a running transfer, waits for it, saves the settings, closes.
     void shutdownOnSignal();
 
@@ -140,6 +143,18 @@ private:
     // Closes the port the previous transfer left open, lets the driver release it, and opens
     // the port of the members with the profile; null after the message was shown.
     std::unique_ptr<serial::Port> OpenSerialPort(serial::PortProfile profile);
+    // What every open leads to: the write time-out of a send, the RS485 notice; null after the
+    // message of a failed open was shown.
+    std::unique_ptr<serial::Port> acceptOpened(serial::OpenedPort opened,
+                                               serial::PortProfile profile);
+    // A network port opens off this thread and the transfer goes on when it is open; Stop,
+    // Abort and Exit cancel it meanwhile. False when the open could not even start.
+    bool beginNetworkOpen(serial::PortProfile profile);
+    void onNetworkOpened(serial::OpenedPort opened, serial::PortProfile profile);
+    // Ends an open in progress: the window is Idle and says the port did not open.
+    void cancelNetworkOpen();
+    void startCapture(std::unique_ptr<serial::Port> port);
+    void startSend(std::unique_ptr<serial::Port> port);
     serial::PortConfig portConfig(serial::PortProfile profile) const;
     // Takes the ports of ended sessions back into m_hPort.
     void reclaimPort();
@@ -151,6 +166,7 @@ private:
     EditorPane *m_pane = nullptr;
     CaptureSession m_capture;
     SendSession m_send;
+    PortOpener m_opener;
     ReplyText m_replyText;
     std::unique_ptr<QLibrary> m_hLoader;
     QTimer m_timer;

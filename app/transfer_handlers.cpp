@@ -11,6 +11,7 @@
 #include "platform/ui.h"
 #include "res/control_ids.h"
 #include "res/dialog_templates.h"
+#include "serial/network_address.h"
 #include "serial/port.h"
 #include "transmit/send_logic.h"
 
@@ -69,9 +70,15 @@ void TerminalDialog::OnStartCapture() {
     if (!UpdateData(true) || m_baudRate.isEmpty())
         return;
     // The port first: a capture that cannot start leaves the file at its name as it was.
-    std::unique_ptr<serial::Port> port = OpenSerialPort(serial::PortProfile::Capture);
-    if (!port)
+    if (serial::isNetworkName(m_portName)) {
+        beginNetworkOpen(serial::PortProfile::Capture);
         return;
+    }
+    if (std::unique_ptr<serial::Port> port = OpenSerialPort(serial::PortProfile::Capture))
+        startCapture(std::move(port));
+}
+
+void TerminalDialog::startCapture(std::unique_ptr<serial::Port> port) {
     const QString path = capturePath(m_dropDirectory, m_captureFileName);
     const QByteArray header = captureHeader(m_captureFileName);
     if (const QString error = m_capture.openFile(path, header, m_recordTimes); !error.isEmpty()) {
@@ -94,6 +101,10 @@ void TerminalDialog::OnStartCapture() {
 
 void TerminalDialog::OnStopCapture() {
     CloseCellEdit();
+    if (m_opener.pending()) {
+        cancelNetworkOpen();
+        return;
+    }
     // The worker ends within one pace plus its final read. Waiting for it here means the file
     // is complete before the pane's Finish reads its end and before the controls come back.
     m_capture.stop();
@@ -150,11 +161,20 @@ void TerminalDialog::OnSend() {
         platform::messageBox(this, error);
         return;
     }
+    if (serial::isNetworkName(m_portName)) {
+        if (!beginNetworkOpen(serial::PortProfile::Send))
+            m_send.closeFile();
+        return;
+    }
     std::unique_ptr<serial::Port> port = OpenSerialPort(serial::PortProfile::Send);
     if (!port) {
         m_send.closeFile();
         return;
     }
+    startSend(std::move(port));
+}
+
+void TerminalDialog::startSend(std::unique_ptr<serial::Port> port) {
     SetControlState(ControlState::Sending);
     setWindowTitle(QLatin1String(res::kVersionTitle));
     auto *progress = itemAs<QProgressBar>(ctl::Progress);
@@ -175,6 +195,10 @@ void TerminalDialog::OnSend() {
 // The Abort button, and the end of every send. The port stays open; the next opening closes
 // it.
 void TerminalDialog::OnAbort() {
+    if (m_opener.pending()) {
+        cancelNetworkOpen();
+        return;
+    }
     m_send.abort();
     m_replyMonitor = false;
     m_monitoring = false;

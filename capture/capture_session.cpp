@@ -2,6 +2,7 @@
 
 #include "loader/arrival_times.h"
 #include "platform/files.h"
+#include "platform/thread_priority.h"
 
 #include <cerrno>
 #include <chrono>
@@ -182,9 +183,7 @@ QString CaptureSession::start(const CaptureOptions &options, serial::OpenedPort 
     // The port first: a capture that cannot start leaves the file at its name as it was.
     serial::OpenedPort opened = serial::openPort(options.port);
     if (details) {
-        *details = serial::OpenedPort{nullptr,       opened.error,
-                                      opened.reason, opened.rs485Refused,
-                                      opened.kept,   opened.writeMultiplier};
+        *details = opened.details();
     }
     if (!opened)
         return opened.error;
@@ -219,6 +218,11 @@ std::int64_t CaptureSession::ReadAvailable(char *buffer, std::int64_t capacity) 
 }
 
 void CaptureSession::ReceiveWorker(std::uint64_t generation) {
+    // A network port's bytes wait in the socket, with flow control behind them: a late read
+    // loses nothing. A reader at nice -20 woke for every small segment and held up a serial
+    // server on the same machine (about half of socat's rate through ser2net).
+    if (m_port->completion() == serial::Completion::AtThisEnd)
+        platform::lowerToNormalPriority();
     m_port->setDtr(true);
     ReceiveLoop loop(*this, generation);
     loop.dropWaiting();

@@ -137,6 +137,8 @@ QString reportOpen(const QString &error, const serial::OpenedPort &opened) {
             return error + QStringLiteral(": ") + opened.reason;
         return error;
     }
+    if (opened.lineSettingsNotSent)
+        printWarning(QStringLiteral("line settings are not sent over a raw TCP port"));
     if (opened.rs485Refused)
         printWarning(QStringLiteral("Unable to pass data into driver"));
     for (const QString &kept : opened.kept)

@@ -1,31 +1,58 @@
 #include "serial/port_config.h"
 
 #include "serial/baud.h"
+#include "serial/network_port.h"
 #include "serial/open_failure.h"
 #include "serial/serial_port.h"
 
 namespace serial {
 
-OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running) {
-    (void)running; // a local open never waits
+namespace {
+
+// The steps after the open, the same for every kind of port.
+template <class Opened>
+OpenedPort configured(std::unique_ptr<Opened> port, const PortConfig &config,
+                      const std::atomic<bool> *running) {
     OpenedPort opened;
-    auto port = std::make_unique<SerialPort>();
-    if (!port->open(config.portName)) {
-        opened.error = QStringLiteral("Could not open port ") + config.portName;
-        opened.reason =
-            openFailureReason(devicePath(config.portName), port->openError(), lockDirectories());
-        return opened;
-    }
     port->purge();
     // A rate of 0 (text without leading digits) keeps the port's rate and gives a send no
     // write time-out, instead of dividing by it.
     if (config.profile == PortProfile::Send)
         opened.writeMultiplier = writeTimeoutMultiplier(config.line.baud);
     port->setDtr(true);
-    opened.kept = port->configure(config.line);
+    if constexpr (std::is_same_v<Opened, NetworkPort>) {
+        opened.kept = port->configure(config.line, running);
+        opened.lineSettingsNotSent = !port->sendsLineSettings();
+    } else {
+        (void)running; // a local open never waits
+        opened.kept = port->configure(config.line);
+    }
     opened.rs485Refused = config.rs485 && !port->enableRs485();
     opened.port = std::move(port);
     return opened;
+}
+
+OpenedPort failed(const PortConfig &config, const QString &reason) {
+    OpenedPort opened;
+    opened.error = QStringLiteral("Could not open port ") + config.portName;
+    opened.reason = reason;
+    return opened;
+}
+
+} // namespace
+
+OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running) {
+    if (const std::optional<NetworkAddress> address = networkAddress(config.portName)) {
+        auto port = std::make_unique<NetworkPort>();
+        if (!port->open(*address, kNetworkOpenBound, running))
+            return failed(config, port->openError());
+        return configured(std::move(port), config, running);
+    }
+    auto port = std::make_unique<SerialPort>();
+    if (!port->open(config.portName))
+        return failed(config, openFailureReason(devicePath(config.portName), port->openError(),
+                                                lockDirectories()));
+    return configured(std::move(port), config, running);
 }
 
 } // namespace serial

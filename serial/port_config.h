@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -33,13 +34,23 @@ struct OpenedPort {
     QStringList kept;
     // Milliseconds a send may take per byte (0: no write time-out); 0 for a capture.
     std::uint32_t writeMultiplier = 0;
+    // A raw TCP port: the line settings were not sent, there is no line to set.
+    bool lineSettingsNotSent = false;
     explicit operator bool() const { return port != nullptr; }
+    // Everything but the port, for a caller that keeps the port itself.
+    OpenedPort details() const {
+        return {nullptr, error, reason, rs485Refused, kept, writeMultiplier, lineSettingsNotSent};
+    }
 };
 
 // Opens the port exclusively and configures it, in this order: drop both queues, raise DTR,
 // the line settings, RS485 when asked for. What the driver refuses of the line settings keeps
-// the port's own value; the transfer goes on with it. Every wait of the open is bounded; it
-// ends early when `running` (if given) drops.
+// the port's own value; the transfer goes on with it. The name picks the port: "rfc2217://HOST:
+// PORT" and "tcp://HOST:PORT" a serial server across the network (serial/network_address.h),
+// anything else a local one. Every wait of the open is bounded (a network open takes at most
+// kNetworkOpenBound to connect and about a second more for the server's answers); it ends early
+// when `running` (if given) drops.
 OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running = nullptr);
+inline constexpr std::chrono::milliseconds kNetworkOpenBound{5000};
 
 } // namespace serial

@@ -122,6 +122,8 @@ QString timingReportText(const TimingReport &r) {
                 .arg(ms(r.medianMs), ms(r.p99Ms), ms(r.largestMs));
     text +=
         QStringLiteral("Gaps more than 10 % over their pause: %1 of %2").arg(r.late).arg(r.gaps);
+    if (r.measuredAtThisEnd)
+        text += QStringLiteral("\nMeasured where the bytes left this machine, not at the device");
     return text;
 }
 
@@ -144,6 +146,8 @@ QByteArray sendReportJson(qint64 sent, std::int64_t durationNs, const TimingRepo
         object.insert(QStringLiteral("p99_ms"), r.p99Ms);
         object.insert(QStringLiteral("largest_ms"), r.largestMs);
         object.insert(QStringLiteral("late_gaps"), double(r.late));
+        object.insert(QStringLiteral("measured_at"),
+                      r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line"));
     }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }

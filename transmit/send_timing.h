@@ -49,6 +49,9 @@ struct TimingReport {
     double p99Ms = 0;
     double largestMs = 0;
     std::int64_t late = 0; // gaps more than 10 % over the pause asked for (none without one)
+    // The gaps are those between the bytes leaving this machine (a network port), not on the
+    // device's line: the server's own timing is not in them.
+    bool measuredAtThisEnd = false;
     bool empty() const { return gaps == 0; }
 };
 

@@ -1,0 +1,226 @@
+#include "serial/network_port.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The longest single wait, so that the run flag is looked at in time.
+constexpr milliseconds kSlice(50);
+// How long the server has to answer the line settings: a server that never answers an option
+// costs this once, and the port is used all the same.
+constexpr milliseconds kAnswerWait(1000);
+// Data bytes escaped and sent in one go.
+constexpr int kWireSlice = 4096;
+// Reads in a row that may hold only Telnet commands before a read returns with no data.
+constexpr int kReadsForData = 4;
+
+bool wouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+int sliceMs(std::optional<Clock::time_point> deadline) {
+    if (!deadline)
+        return int(kSlice.count());
+    const auto left = std::chrono::ceil<milliseconds>(*deadline - Clock::now());
+    return static_cast<int>(std::clamp(left, milliseconds(0), kSlice).count());
+}
+
+} // namespace
+
+NetworkPort::~NetworkPort() {
+    close();
+}
+
+bool NetworkPort::open(const NetworkAddress &address, milliseconds timeout,
+                       const std::atomic<bool> *running) {
+    close();
+    m_openError.clear();
+    if (!address.valid()) {
+        m_openError = address.error;
+        return false;
+    }
+    m_fd = connectBounded(address, timeout, running, m_openError);
+    if (m_fd < 0)
+        return false;
+    m_peerClosed = false;
+    if (address.protocol == NetworkProtocol::Rfc2217) {
+        const std::lock_guard lock(m_sendMutex);
+        m_telnet.emplace();
+        flushOutbox();
+    }
+    return true;
+}
+
+void NetworkPort::close() {
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+    m_telnet.reset();
+}
+
+bool NetworkPort::flushOutbox() {
+    telnet::Outbox &outbox = m_telnet->outbox();
+    while (!outbox.empty()) {
+        const ssize_t n =
+            ::send(m_fd, outbox.data(), size_t(outbox.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0)
+            return wouldBlock(errno);
+        outbox.consume(int(n));
+    }
+    return true;
+}
+
+bool NetworkPort::request(telnet::ComPortCommand command, std::uint32_t value) {
+    const std::lock_guard lock(m_sendMutex);
+    if (m_fd < 0 || !m_telnet)
+        return false;
+    return m_telnet->request(command, value) && flushOutbox();
+}
+
+QStringList NetworkPort::configure(const LineSettings &settings, const std::atomic<bool> *running) {
+    if (m_fd < 0)
+        return {QStringLiteral("no line settings: the port is closed")};
+    if (!m_telnet)
+        return {};
+    const std::vector<telnet::ComPortRequest> requests = telnet::lineRequests(settings);
+    {
+        const std::lock_guard lock(m_sendMutex);
+        for (const telnet::ComPortRequest &r : requests) {
+            m_telnet->forgetAnswer(r.command);
+            m_telnet->request(r.command, r.value);
+        }
+        flushOutbox();
+    }
+    const Clock::time_point deadline = Clock::now() + kAnswerWait;
+    std::array<char, 4096> dropped{};
+    while (!answered(requests) && Clock::now() < deadline && !(running && !running->load())) {
+        if (waitReadable(sliceMs(deadline)) == Readiness::HungUp)
+            return {QStringLiteral("no line settings: the connection ended")};
+        read(dropped.data(), qint64(dropped.size()));
+    }
+    const std::lock_guard lock(m_sendMutex);
+    if (m_telnet->comPortRefused() && !requests.empty())
+        return {QStringLiteral("its own line settings: the server refused the Com Port option")};
+    return keptSettings(settings, telnet::answeredSettings(*m_telnet, settings));
+}
+
+bool NetworkPort::answered(const std::vector<telnet::ComPortRequest> &requests) const {
+    const std::lock_guard lock(m_sendMutex);
+    if (m_telnet->comPortRefused())
+        return true;
+    return std::all_of(requests.begin(), requests.end(), [this](const telnet::ComPortRequest &r) {
+        return m_telnet->answer(r.command).has_value();
+    });
+}
+
+qint64 NetworkPort::read(char *buffer, qint64 capacity) {
+    if (m_fd < 0)
+        return -1;
+    if (capacity <= 0)
+        return 0;
+    // A server sending nothing but commands must not keep the caller here past a few reads.
+    for (int reads = 0; reads < kReadsForData; ++reads) {
+        const ssize_t n = ::recv(m_fd, buffer, size_t(capacity), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && !wouldBlock(errno))) {
+            m_peerClosed = true;
+            return -1;
+        }
+        if (n < 0)
+            return 0;
+        if (!m_telnet)
+            return n;
+        const std::lock_guard lock(m_sendMutex);
+        const qint64 data = m_telnet->receive(buffer, n);
+        flushOutbox();
+        // A read that held only commands is not the end of the input: take the next one.
+        if (data > 0)
+            return data;
+    }
+    return 0;
+}
+
+Readiness NetworkPort::waitReadable(int timeoutMs) {
+    if (m_fd < 0 || m_peerClosed)
+        return Readiness::HungUp;
+    pollfd p{m_fd, POLLIN | POLLRDHUP, 0};
+    const int n = ::poll(&p, 1, timeoutMs);
+    if (n < 0)
+        return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
+    if (n == 0)
+        return Readiness::TimedOut;
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) == 0)
+        return Readiness::Readable;
+    // What the server sent before it went is still input.
+    int queued = 0;
+    if (::ioctl(m_fd, FIONREAD, &queued) == 0 && queued > 0)
+        return Readiness::Readable;
+    m_peerClosed = true;
+    return Readiness::HungUp;
+}
+
+qint64 NetworkPort::sendSome(const char *data, qint64 size) {
+    const std::lock_guard lock(m_sendMutex);
+    if (!m_telnet) {
+        const ssize_t n = ::send(m_fd, data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
+        return n >= 0 ? n : (wouldBlock(errno) ? 0 : -1);
+    }
+    // Answers and requests already queued go first, whole, and so does the second half of a
+    // doubled 0xFF that the last send cut off.
+    if (!flushOutbox())
+        return -1;
+    if (!m_telnet->outbox().empty())
+        return 0;
+    const int slice = int(std::min<qint64>(size, kWireSlice));
+    std::array<std::uint8_t, 2 * kWireSlice> wire; // filled by escape
+    const int wireSize = telnet::escape(data, slice, wire.data());
+    const ssize_t n = ::send(m_fd, wire.data(), size_t(wireSize), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0)
+        return wouldBlock(errno) ? 0 : -1;
+    const telnet::WireSplit split = telnet::splitAt(data, slice, int(n));
+    if (split.owesIac)
+        m_telnet->outbox().append(&telnet::kIac, 1);
+    return split.dataBytes;
+}
+
+WriteResult NetworkPort::write(const char *data, qint64 size, std::optional<milliseconds> timeout,
+                               const std::atomic<bool> &running) {
+    if (m_fd < 0)
+        return {WriteStatus::Failed, 0};
+    std::optional<Clock::time_point> deadline;
+    if (timeout)
+        deadline = Clock::now() + *timeout;
+    qint64 taken = 0;
+    while (taken < size) {
+        if (!running.load())
+            return {WriteStatus::Stopped, taken};
+        const qint64 n = sendSome(data + taken, size - taken);
+        if (n < 0)
+            return {WriteStatus::Failed, taken};
+        taken += n;
+        if (n > 0)
+            continue;
+        if (deadline && Clock::now() >= *deadline)
+            return {WriteStatus::DeadlinePassed, taken};
+        pollfd p{m_fd, POLLOUT, 0};
+        ::poll(&p, 1, sliceMs(deadline));
+    }
+    // The half of a doubled 0xFF that the socket did not take must not wait for the next write.
+    const std::lock_guard lock(m_sendMutex);
+    if (m_telnet && !flushOutbox())
+        return {WriteStatus::Failed, taken};
+    return {WriteStatus::Complete, taken};
+}
+
+} // namespace serial
