@@ -34,6 +34,7 @@ public:
     // Why the last open failed, in the system's words.
     const QString &openError() const { return m_openError; }
     bool isOpen() const override { return m_fd >= 0; }
+    // Ends the connection after the server has had up to a second to write out what it holds.
     void close() override;
     // False for raw TCP, which carries no line settings, no purge and no modem lines.
     bool sendsLineSettings() const { return m_telnet.has_value(); }
@@ -79,6 +80,7 @@ private:
     // One non-blocking send of the data at the front: the data bytes it took, -1 on a failure.
     qint64 sendSome(const char *data, qint64 size);
     bool answered(const std::vector<telnet::ComPortRequest> &requests) const;
+    void closeGracefully();
 
     int m_fd = -1;
     QString m_openError;
