@@ -21,7 +21,9 @@ OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running) 
     // write time-out, instead of dividing by it.
     if (config.profile == PortProfile::Send)
         opened.writeMultiplier = writeTimeoutMultiplier(config.line.baud);
-    port->setDtr(true);
+    opened.noModemLines = !port->setDtr(config.dtr);
+    if (config.rts && !port->setRts(*config.rts))
+        opened.noModemLines = true;
     opened.kept = port->configure(config.line);
     opened.rs485Refused = config.rs485 && !port->enableRs485();
     opened.port = std::move(port);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "serial/line_state.h"
+#include "serial/modem_lines.h"
 #include "serial/port.h"
 
 #include <QString>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace serial {
 
@@ -22,6 +24,13 @@ struct PortConfig {
     LineSettings line;
     bool rs485 = false;
     PortProfile profile = PortProfile::Capture;
+    // The levels the modem lines hold while the port is open: DTR raised unless asked
+    // otherwise, RTS as the open leaves it (raised, on Linux) unless asked for.
+    bool dtr = true;
+    std::optional<bool> rts;
+    // Applied by the transfer's worker once it starts, not by openPort: it is the start's
+    // (not repeated when a device comes back), and a stop ends it early.
+    std::optional<LinePulse> pulse;
 };
 
 struct OpenedPort {
@@ -33,13 +42,15 @@ struct OpenedPort {
     QStringList kept;
     // Milliseconds a send may take per byte (0: no write time-out); 0 for a capture.
     std::uint32_t writeMultiplier = 0;
+    // The port has no modem lines to set (a pty): DTR and RTS stay as they are.
+    bool noModemLines = false;
     explicit operator bool() const { return port != nullptr; }
 };
 
-// Opens the port exclusively and configures it, in this order: drop both queues, raise DTR,
-// the line settings, RS485 when asked for. What the driver refuses of the line settings keeps
-// the port's own value; the transfer goes on with it. Every wait of the open is bounded; it
-// ends early when `running` (if given) drops.
+// Opens the port exclusively and configures it, in this order: drop both queues, the levels of
+// DTR and RTS, the line settings, RS485 when asked for. What the driver refuses of the line
+// settings keeps the port's own value; the transfer goes on with it. Every wait of the open is
+// bounded; it ends early when `running` (if given) drops.
 OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running = nullptr);
 
 } // namespace serial
