@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,17 @@ protected:
         });
     }
 };
+
+// Sync bytes, quicker than syncCapture's and than an idle time, until `landed` says one came
+// through: a start drops the bytes that came before it.
+bool syncUntil(Pty &pty, const std::function<bool()> &landed) {
+    return waitUntil(
+        [&] {
+            pty.write(QByteArray(1, kSync));
+            return waitUntil(landed, 100);
+        },
+        15000);
+}
 
 // The device's side of a pty that the program may stop reading: writes what it takes within
 // the time, never waiting beyond it.
@@ -112,10 +124,7 @@ TEST_F(CliPipes, ACaptureToStandardOutputEndsWhenItsReaderStopsReading) {
         m_out += m_process.readAllStandardOutput();
         return !m_out.isEmpty();
     };
-    for (int attempt = 0; attempt < 15 && !synced(); ++attempt) {
-        m_pty.write(QByteArray(1, kSync));
-        waitUntil(synced, 2000);
-    }
+    ASSERT_TRUE(syncUntil(m_pty, synced));
     const QByteArray payload = randomPayload(5000, 13);
     m_pty.write(payload);
     ASSERT_TRUE(waitUntil([&] { return synced() && m_out.endsWith(payload); }));
@@ -141,11 +150,7 @@ TEST_F(CliPipes, ACaptureToStandardOutputEndsWhenItsReaderStopsReading) {
             got.append(buffer, n);
         return n;
     };
-    for (int attempt = 0; attempt < 15 && got.isEmpty(); ++attempt) {
-        m_pty.write(QByteArray(1, kSync));
-        waitUntil([&] { return readSome() > 0; }, 2000);
-    }
-    ASSERT_FALSE(got.isEmpty());
+    ASSERT_TRUE(syncUntil(m_pty, [&] { return readSome() > 0; }));
     const QByteArray flood = randomPayload(1 << 20, 14);
     const qint64 offered = offerToPty(m_pty, flood, 1500);
     ::kill(pid_t(m_process.processId()), SIGINT);
@@ -163,10 +168,10 @@ TEST_F(CliPipes, ACaptureToStandardOutputEndsWhenItsReaderStopsReading) {
 TEST_F(CliPipes, MonitorShowsEachBurstFromItsOffset) {
     const QString saved = path("saved.bin");
     start({"monitor", m_pty.slavePath(), "--times", "--save", saved});
-    ASSERT_TRUE(syncCapture(m_pty, saved));
-    const qint64 syncs = QFileInfo(saved).size();
+    ASSERT_TRUE(syncUntil(m_pty, [&] { return QFileInfo(saved).size() > 0; }));
     m_pty.write("Hello");
     ASSERT_TRUE(waitUntil([&] { return readFile(saved).endsWith("Hello"); }));
+    const qint64 syncs = QFileInfo(saved).size() - 5;
     QByteArray listing;
     EXPECT_TRUE(waitUntil([&] {
         listing += m_process.readAllStandardOutput();
@@ -201,28 +206,25 @@ TEST_F(CliPipes, CapturesEndAfterTheirIdleTime) {
     ASSERT_EQ(run({"monitor", m_pty.slavePath(), "--idle", "0.3"}), 0) << m_err.constData();
     EXPECT_EQ(m_out, "");
 
-    // Sync bytes come quicker than the idle time until one lands.
     const auto sync = [&](const QString &capture) {
-        return waitUntil([&] {
-            m_pty.write(QByteArray(1, kSync));
-            return waitUntil([&] { return QFileInfo(capture).size() > 0; }, 100);
-        });
+        return syncUntil(m_pty, [&] { return QFileInfo(capture).size() > 0; });
     };
     const QString capture = path("data000000.bin");
-    start({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--idle", "1"});
+    start({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--idle", "0.6"});
     ASSERT_TRUE(sync(capture));
     // Bytes keep coming for longer than the idle time: the capture goes on.
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 1600) {
+    while (timer.elapsed() < 1200) {
         m_pty.write("t");
-        waitUntil([] { return false; }, 200);
+        waitUntil([] { return false; }, 150);
     }
     EXPECT_EQ(m_process.state(), QProcess::Running);
     ASSERT_EQ(finish(5000), 0) << m_err.constData();
     EXPECT_TRUE(afterSync(readFile(capture)).startsWith("tttttt")) << readFile(capture).constData();
 
-    start({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--idle", "1"});
+    // The device goes away and stays away.
+    start({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--idle", "0.6"});
     ASSERT_TRUE(sync(path("data000001.bin")));
     m_pty.closeMaster();
     EXPECT_EQ(finish(5000), 0) << m_err.constData();
@@ -245,7 +247,7 @@ TEST_F(CliPipes, ACaptureWaitsForItsDeviceToAppear) {
     ASSERT_TRUE(errorSays("Waiting for"));
     ASSERT_TRUE(QFile::link(m_pty.slavePath(), link));
     const QString capture = path("data000000.bin");
-    ASSERT_TRUE(syncCapture(m_pty, capture));
+    ASSERT_TRUE(syncUntil(m_pty, [&] { return QFileInfo(capture).size() > 0; }));
     m_pty.write("appeared");
     ASSERT_EQ(finish(), 0) << m_err.constData();
     EXPECT_EQ(m_out, capture.toLocal8Bit() + "\t8\n");
