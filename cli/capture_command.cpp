@@ -24,9 +24,9 @@ QList<QCommandLineOption> captureOptions() {
                         "data000000.bin, skipping names already in use."),
          QStringLiteral("NAME")},
         {QStringLiteral("output"),
-         QStringLiteral("-: writes the bytes to standard output instead of a file, and "
-                        "-<TAB>COUNT on standard error at the end."),
-         QStringLiteral("-")},
+         QStringLiteral("- (standard output, the one target there is): the bytes go there "
+                        "instead of into a file, and -<TAB>COUNT to standard error at the end."),
+         QStringLiteral("TARGET")},
         {QStringLiteral("times"),
          QStringLiteral("Also writes NAME.times: a line per burst received, its offset in the "
                         "file and its arrival time, and a line each time the device came back. "
