@@ -130,7 +130,7 @@ int hexPair(const QByteArray &text, qsizetype at) {
     return hexValue(text[at]) * 16 + hexValue(text[at + 1]);
 }
 
-// The byte of the escape "\\c", or -1 for an escape there is not.
+// The byte of the escape "\c", or -1 for an escape there is not.
 int escapedByte(char c) {
     switch (c) {
     case 'r':
