@@ -7,10 +7,11 @@ PKG_BUILD  ?= build-package
 JOBS       ?= $(shell nproc)
 
 # Debian packages the build, the tests and the benchmarks need (tio: the per-byte benchmark's
-# reference).
+# reference; bash-completion: the test of kalvosan-cli's completion loads it).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf \
-            dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin tio
+            dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin tio \
+            bash-completion
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -4,8 +4,9 @@
 #include "platform/ui.h"
 #include "res/control_ids.h"
 #include "serial/baud.h"
-#include "serial/port_names.h"
+#include "serial/device_list.h"
 #include "serial/port.h"
+#include "serial/port_names.h"
 
 #include <QComboBox>
 #include <QTimer>
@@ -19,6 +20,17 @@ namespace {
 // Gives the driver time to release a port that was just closed.
 constexpr std::chrono::milliseconds kReleasePause(50);
 constexpr int kScanPauseMs = 1000;
+
+// Tells adapters apart that the list names alike: each item's device (product, maker, ids,
+// serial number, stable name) as its tooltip and for screen readers.
+void describePortItems(QComboBox &combo) {
+    const QList<serial::DeviceInfo> devices = serial::listDevices();
+    for (int i = 0; i < combo.count(); ++i) {
+        const QString description = serial::describePort(combo.itemText(i), devices);
+        combo.setItemData(i, description, Qt::ToolTipRole);
+        combo.setItemData(i, description, Qt::AccessibleDescriptionRole);
+    }
+}
 
 } // namespace
 
@@ -84,6 +96,7 @@ void TerminalDialog::OnScan() {
         auto *combo = itemAs<QComboBox>(ctl::Port);
         combo->clear();
         combo->addItems(serial::openablePorts());
+        describePortItems(*combo);
         combo->setCurrentIndex(-1);
         combo->setEditText(QString());
         // A transfer started during the pause keeps "Scan" disabled until it ends.

@@ -27,7 +27,8 @@ void describe(QCommandLineParser &parser) {
     parser.setApplicationDescription(
         QStringLiteral("Captures from and sends to serial devices, with the settings of the "
                        "Kalvosan window.\n\nCommands:\n"
-                       "  ports     lists the serial ports that can be opened\n"
+                       "  ports     lists the serial ports that can be opened; with --long or\n"
+                       "            --json every serial device the kernel knows, opening none\n"
                        "  capture   captures what a device sends into a numbered file\n"
                        "  monitor   shows what a device sends as hex lines, live\n"
                        "  send      sends a file, standard input or given bytes to a device\n"

@@ -11,4 +11,8 @@ namespace serial {
 // group that owns the device; what is no terminal says so.
 QString openFailureReason(const QString &path, int error, const QStringList &lockDirs);
 
+// Why this user may not open the device at path, found without opening it (the access
+// check): empty when the permissions let it.
+QString accessProblem(const QString &path);
+
 } // namespace serial

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace serial {
@@ -56,7 +57,20 @@ int compareNumbers(QStringView a, QStringView b) {
     return a.compare(b);
 }
 
+QString directoryFromEnvironment(const char *variable, const char *fallback) {
+    const QString chosen = qEnvironmentVariable(variable);
+    return chosen.isEmpty() ? QString::fromLatin1(fallback) : chosen;
+}
+
 } // namespace
+
+QString deviceDirectory() {
+    return directoryFromEnvironment("KALVOSAN_DEV_DIR", "/dev");
+}
+
+QString sysfsTtyDirectory() {
+    return directoryFromEnvironment("KALVOSAN_SYSFS_TTY_DIR", "/sys/class/tty");
+}
 
 QString devicePath(const QString &portName, const QString &devRoot) {
     if (portName.isEmpty() || portName.startsWith(u'/'))
@@ -64,6 +78,16 @@ QString devicePath(const QString &portName, const QString &devRoot) {
     if (const auto n = comNumber(portName))
         return devRoot + QStringLiteral("/ttyS") + QString::number(*n - 1);
     return devRoot + u'/' + portName;
+}
+
+QString comName(const QString &deviceName) {
+    const auto digits = digitsAfter(deviceName, QLatin1StringView("ttyS"));
+    if (!digits || (digits->size() > 1 && digits->front() == u'0'))
+        return {};
+    bool ok = false;
+    const uint n = digits->toUInt(&ok);
+    return ok && n < std::numeric_limits<uint>::max() ? QStringLiteral("COM%1").arg(n + 1)
+                                                      : QString();
 }
 
 bool naturalLess(const QString &a, const QString &b) {
@@ -89,17 +113,22 @@ bool naturalLess(const QString &a, const QString &b) {
     return a.size() - i < b.size() - j;
 }
 
-QStringList kernelSerialDevices(const QString &sysClassTty) {
+QStringList ttysWithDevice(const QString &sysClassTty) {
     const QDir dir(sysClassTty);
     QStringList found;
     for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (digitsAfter(name, QLatin1StringView("ttyS")))
-            continue;
-        // Virtual consoles and pseudo-terminals have no device behind them.
         if (QFileInfo::exists(dir.filePath(name + QStringLiteral("/device"))))
             found << name;
     }
     std::sort(found.begin(), found.end(), naturalLess);
+    return found;
+}
+
+QStringList kernelSerialDevices(const QString &sysClassTty) {
+    QStringList found = ttysWithDevice(sysClassTty);
+    found.removeIf([](const QString &name) {
+        return digitsAfter(name, QLatin1StringView("ttyS")).has_value();
+    });
     return found;
 }
 

@@ -1,5 +1,7 @@
 // From the names the user sees ("COM1", "ttyUSB0", "/dev/pts/3") to device paths, and the
-// port scan. The roots are parameters so that tests can use a tree of their own.
+// port scan. The roots are parameters so that tests can use a tree of their own; the defaults
+// come from the environment, so that a test program points the window and kalvosan-cli at its
+// own tree as well (and never at the machine's ports, whose first is often the console).
 #pragma once
 
 #include "serial/uucp_lock.h"
@@ -9,26 +11,34 @@
 
 namespace serial {
 
-inline const QString kDevRoot = QStringLiteral("/dev");
-inline const QString kSysClassTty = QStringLiteral("/sys/class/tty");
+// KALVOSAN_DEV_DIR when set, otherwise /dev.
+QString deviceDirectory();
+// KALVOSAN_SYSFS_TTY_DIR when set, otherwise /sys/class/tty.
+QString sysfsTtyDirectory();
 
 // "/..." is a path as it stands; "COMn" in any letter case (n from 1) is <devRoot>/ttyS<n-1>; any
 // other name is looked up in devRoot. An empty name gives an empty path, which no open accepts.
-QString devicePath(const QString &portName, const QString &devRoot = kDevRoot);
+QString devicePath(const QString &portName, const QString &devRoot = deviceDirectory());
+
+// The COM name of a kernel device name: ttyS0 is COM1; empty for any other name.
+QString comName(const QString &deviceName);
 
 // Orders digit runs by their value: ttyUSB2 before ttyUSB10.
 bool naturalLess(const QString &a, const QString &b);
 
-// The serial devices the kernel lists with a device behind them, except the ttyS ones (those
-// are probed as COM1 to COM40), sorted naturally.
-QStringList kernelSerialDevices(const QString &sysClassTty = kSysClassTty);
+// The ttys the kernel lists with a device behind them (virtual consoles and pseudo-terminals
+// have none), sorted naturally.
+QStringList ttysWithDevice(const QString &sysClassTty = sysfsTtyDirectory());
+
+// ttysWithDevice except the ttyS ones, which are probed as COM1 to COM40.
+QStringList kernelSerialDevices(const QString &sysClassTty = sysfsTtyDirectory());
 
 // The names a scan probes: COM1 to COM40 in order, then kernelSerialDevices.
-QStringList scanCandidates(const QString &sysClassTty = kSysClassTty);
+QStringList scanCandidates(const QString &sysClassTty = sysfsTtyDirectory());
 
 // The candidates nobody holds right now (see probeDevice); each is closed again at once.
-QStringList openablePorts(const QString &sysClassTty = kSysClassTty,
-                          const QString &devRoot = kDevRoot,
+QStringList openablePorts(const QString &sysClassTty = sysfsTtyDirectory(),
+                          const QString &devRoot = deviceDirectory(),
                           const QStringList &lockDirs = lockDirectories());
 
 } // namespace serial

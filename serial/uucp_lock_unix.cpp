@@ -84,9 +84,16 @@ namespace {
 LockRead readLock(const QByteArray &file, pid_t &pid) {
     const int fd = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
             return LockRead::Missing;
-        return errno == ELOOP ? LockRead::Link : LockRead::NoPid;
+        if (error == ELOOP)
+            return LockRead::Link;
+        // A folder this user may not search shows no lock at all; an unreadable file in a
+        // folder it may search is somebody's lock.
+        const QByteArray dir = file.left(file.lastIndexOf('/') + 1);
+        return error == EACCES && ::access(dir.constData(), X_OK) != 0 ? LockRead::Missing
+                                                                       : LockRead::NoPid;
     }
     struct stat st {};
     char buffer[kLongestLock];

@@ -2,8 +2,10 @@
 #include "hexedit/hex_list_box.h"
 #include "res/control_ids.h"
 #include "serial/serial_port.h"
+#include "tests/fake_sysfs.h"
 #include "tests/test_capture_fixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -159,23 +161,47 @@ TEST_F(CaptureTest, ABadDelayStopsTheStartBeforeAnythingIsOpened) {
     EXPECT_FALSE(QFileInfo::exists(path()));
 }
 
-TEST_F(CaptureTest, ScanReleasesThePortWithoutBlockingAndSelectsNothing) {
+// The scan looks in the program's device folder (here a tree with the window's own pty as
+// ttyUSB0, beside a twin adapter, an ACM device and a UART), and each item it lists tells its
+// device apart: product, maker, ids, serial number and stable name.
+TEST_F(CaptureTest, ScanReleasesThePortWithoutBlockingAndDescribesWhatItLists) {
+    testsupport::FakeSysfs tree;
+    testsupport::Pty twin, acm, uart;
+    ASSERT_TRUE(testsupport::addBench(
+        tree, {pty.slavePath(), twin.slavePath(), acm.slavePath(), uart.slavePath()}));
+    const testsupport::TreeInUse inUse(tree);
     clickStart();
     clickStop();
     ASSERT_TRUE(dialog->heldPort() && dialog->heldPort()->isOpen()); // "Stop" leaves it open
-    const int entries = dialog->itemAs<QComboBox>(ctl::Port)->count();
+    auto *combo = dialog->itemAs<QComboBox>(ctl::Port);
+    const int entries = combo->count();
     dialog->OnScan();
     EXPECT_FALSE(dialog->heldPort() && dialog->heldPort()->isOpen());
     EXPECT_FALSE(dialog->item(ctl::Scan)->isEnabled());
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     // The probing waits for its pause on a timer: nothing has been listed yet.
-    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->count(), entries);
+    EXPECT_EQ(combo->count(), entries);
     ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->item(ctl::Scan)->isEnabled(); }));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentIndex(), -1);
-    EXPECT_EQ(dialog->itemAs<QComboBox>(ctl::Port)->currentText(), "");
-    for (int i = 0; i < dialog->itemAs<QComboBox>(ctl::Port)->count(); ++i)
-        EXPECT_NE(dialog->itemAs<QComboBox>(ctl::Port)->itemText(i), pty.slavePath());
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(combo->currentText(), "");
+    ASSERT_EQ(combo->count(), 4);
+    const QString ftdi =
+        "FT232R USB UART - FTDI (0403:6001, serial A50285B%1) - " + tree.dev() + "/serial/by-id/";
+    const std::pair<QString, QString> items[] = {
+        {"COM1", "serial8250 - " + tree.dev() + "/ttyS0"},
+        {"ttyUSB0", ftdi.arg('I') + testsupport::kFirstFtdi},
+        {"ttyUSB1", ftdi.arg('J') + testsupport::kSecondFtdi}};
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(combo->view());
+    ASSERT_NE(list, nullptr);
+    for (const auto &[name, description] : items) {
+        const int i = combo->findText(name);
+        ASSERT_GE(i, 0) << name.toStdString();
+        EXPECT_EQ(combo->itemData(i, Qt::ToolTipRole).toString(), description);
+        ASSERT_NE(list->child(i), nullptr);
+        EXPECT_EQ(list->child(i)->text(QAccessible::Name), name);
+        EXPECT_EQ(list->child(i)->text(QAccessible::Description), description);
+    }
 }
 
 TEST_F(CaptureTest, ScanStaysDisabledWhenACaptureStartsDuringItsPause) {

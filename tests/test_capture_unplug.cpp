@@ -3,13 +3,13 @@
 #include "hexedit/hex_list_box.h"
 #include "loader/arrival_times.h"
 #include "res/control_ids.h"
+#include "tests/fake_sysfs.h"
 #include "tests/test_capture_fixture.h"
 
 #include <QAction>
 #include <QFile>
 #include <QHelpEvent>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
 
@@ -106,13 +106,14 @@ TEST_F(CaptureTest, AFailedWriteOfTheArrivalTimesEndsTheCapture) {
     EXPECT_FALSE(dialog->windowTitle().startsWith("Kalvosan - Waiting for "));
 }
 
-// The port is a link to the device, as /dev/serial/by-id/... links are to /dev/ttyUSB0. The
-// device goes away, comes back as another pty behind the same link, and the capture goes on
-// in the same file.
+// The port is named by its stable link, /dev/serial/by-id/... to ttyUSB0. The adapter goes
+// away and comes back as ttyUSB1 (another pty), the link re-pointed as udev does it, and the
+// capture goes on in the same file; the window keeps the name as it was typed.
 TEST_F(CaptureTest, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
-    QTemporaryDir byId;
-    const QString link = byId.filePath("usb-kalvosan-if00");
-    ASSERT_TRUE(QFile::link(pty.slavePath(), link));
+    testsupport::FakeSysfs tree;
+    const QString link = tree.dev() + "/serial/by-id/usb-kalvosan-if00";
+    ASSERT_TRUE(tree.node("ttyUSB0", pty.slavePath()));
+    ASSERT_TRUE(tree.stableLink("by-id", "usb-kalvosan-if00", "ttyUSB0"));
     setPort(link);
     setRecordArrivalTimes(*dialog, true);
     clickStart();
@@ -126,8 +127,9 @@ TEST_F(CaptureTest, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
     EXPECT_TRUE(capturing());
     QTest::qWait(600); // a reopening or two fail meanwhile
     auto replugged = std::make_unique<testsupport::Pty>();
+    ASSERT_TRUE(tree.node("ttyUSB1", replugged->slavePath()));
     ASSERT_TRUE(QFile::remove(link));
-    ASSERT_TRUE(QFile::link(replugged->slavePath(), link));
+    ASSERT_TRUE(tree.stableLink("by-id", "usb-kalvosan-if00", "ttyUSB1"));
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return dialog->windowTitle().startsWith("Kalvosan - Bytes received: "); }));
     const qint64 before = fileSize();
@@ -136,6 +138,7 @@ TEST_F(CaptureTest, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
     clickStop();
     EXPECT_FALSE(dialog->transferRunning());
     EXPECT_EQ(payloadInFile(), "before the unplug|after it");
+    EXPECT_EQ(dialog->portName(), link);
     const QList<arrival::Burst> bursts = arrival::readSidecar(arrival::sidecarPath(path()));
     ASSERT_FALSE(bursts.isEmpty());
     EXPECT_EQ(

@@ -1,5 +1,5 @@
 // What the serial tests share: a tty's settings and exclusive flag as another program sees
-// them, lock files, and a sysfs + /dev tree of a test's own.
+// them, and lock files.
 #pragma once
 
 #include <QByteArray>
@@ -112,23 +112,6 @@ struct LockDir {
     }
     qsizetype count() const {
         return QDir(dir.path()).entryList(QDir::Files | QDir::System).size();
-    }
-};
-
-// A sysfs class directory and a /dev of a test's own.
-struct FakeTree {
-    QTemporaryDir root;
-    QString sys() const { return root.filePath("sys"); }
-    QString dev() const { return root.filePath("dev"); }
-    FakeTree() {
-        QDir(root.path()).mkpath("sys");
-        QDir(root.path()).mkpath("dev");
-    }
-    void kernelLists(const QString &name, bool withDevice) {
-        QDir(sys()).mkpath(withDevice ? name + "/device" : name);
-    }
-    void link(const QString &name, const QString &target) {
-        ASSERT_TRUE(QFile::link(target, dev() + "/" + name));
     }
 };
 

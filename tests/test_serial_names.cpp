@@ -2,6 +2,7 @@
 #include "serial/baud.h"
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
+#include "tests/fake_sysfs.h"
 #include "tests/test_serial_fixture.h"
 #include "tests/test_support.h"
 
@@ -32,7 +33,7 @@ TEST(SerialNames, DevicePath) {
         {"", ""},
         {"COM99999999999", "/dev/COM99999999999"}};
     for (const auto &[name, path] : cases)
-        EXPECT_EQ(serial::devicePath(name), QString(path)) << name;
+        EXPECT_EQ(serial::devicePath(name, "/dev"), QString(path)) << name;
     EXPECT_EQ(serial::devicePath("COM3", "/tmp/d"), QString("/tmp/d/ttyS2"));
     EXPECT_EQ(serial::devicePath("/dev/ttyS0", "/tmp/d"), QString("/dev/ttyS0"));
 }
@@ -79,23 +80,19 @@ TEST(SerialNames, NaturalOrder) {
     EXPECT_TRUE(serial::naturalLess("ttyUSB09", "ttyUSB10"));
 }
 
-using serialtest::FakeTree;
+using FakeTree = testsupport::FakeSysfs;
 using serialtest::LockDir;
 
 TEST(SerialScan, CandidatesAndOpenablePorts) {
     FakeTree tree;
     LockDir locks;
     testsupport::Pty com2, usb2, usb10;
-    tree.kernelLists("ttyUSB10", true);
-    tree.kernelLists("ttyUSB2", true);
-    tree.kernelLists("ttyACM0", true);
-    tree.kernelLists("ttyS3", true);
-    tree.kernelLists("ttyS12", true);
-    tree.kernelLists("tty0", false);
-    tree.kernelLists("ptmx", false);
-    tree.link("ttyS1", com2.slavePath());
-    tree.link("ttyUSB2", usb2.slavePath());
-    tree.link("ttyUSB10", usb10.slavePath());
+    for (const char *name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS3", "ttyS12"})
+        ASSERT_TRUE(tree.kernelLists(name, true));
+    ASSERT_TRUE(tree.kernelLists("tty0", false) && tree.kernelLists("ptmx", false));
+    ASSERT_TRUE(tree.node("ttyS1", com2.slavePath()));
+    ASSERT_TRUE(tree.node("ttyUSB2", usb2.slavePath()));
+    ASSERT_TRUE(tree.node("ttyUSB10", usb10.slavePath()));
     testsupport::writeFile(tree.dev() + "/ttyACM0", "not a terminal");
 
     const QStringList candidates = serial::scanCandidates(tree.sys());
@@ -127,8 +124,8 @@ TEST(SerialScan, ProbingLeavesOtherProgramsPortsAlone) {
     const std::pair<const char *, const testsupport::Pty *> ports[] = {
         {"ttyUSB0", &cooked}, {"ttyUSB1", &exclusive}, {"ttyUSB2", &locked}, {"ttyUSB3", &stale}};
     for (const auto &[name, pty] : ports) {
-        tree.kernelLists(name, true);
-        tree.link(name, pty->slavePath());
+        ASSERT_TRUE(tree.kernelLists(name, true));
+        ASSERT_TRUE(tree.node(name, pty->slavePath()));
     }
     serialtest::makeCooked(cooked.slavePath());
     const termios cookedSettings = serialtest::ttySettings(cooked.slavePath());
