@@ -1,6 +1,7 @@
 // Capture throughput and idle cost. 100 MB are pushed into a pty as fast as the reading side
-// takes them, once read by `cat` into a file, once by a real capture of the terminal window
-// and once by kalvosan-cli; each capture's rate is compared with cat's in the same run and its
+// takes them, once read by `cat` into a file, once by a real capture of the terminal window,
+// once by kalvosan-cli and once by kalvosan-cli writing to standard output, a pipe that `cat`
+// empties into a file; each capture's rate is compared with cat's in the same run and its
 // file with the input. Then the CPU time of a window's capture that receives nothing for 10 s.
 #include "app/terminal_dialog.h"
 #include "bench/bench_stats.h"
@@ -130,6 +131,27 @@ std::pair<double, bool> cliRound(const QByteArray &input, const QString &dir) {
     return {seconds, ended && file.readAll().mid(synced) == input};
 }
 
+// kalvosan-cli capture --output - in a shell pipe into cat, ended by its idle time.
+std::pair<double, bool> cliPipeRound(const QByteArray &input, const QString &dir) {
+    Pty pty;
+    const QString path = dir + QStringLiteral("/pipe.bin");
+    QFile::remove(path);
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("'%1' -q capture '%2' --output - --idle 2 | cat > '%3'")
+                     .arg(QCoreApplication::applicationDirPath() + QStringLiteral("/kalvosan-cli"),
+                          pty.slavePath(), path)});
+    if (!shell.waitForStarted() || !testsupport::syncCapture(pty, path))
+        throw std::runtime_error("kalvosan-cli did not start its capture to standard output");
+    const qint64 synced = QFileInfo(path).size();
+    const double seconds = timedTransfer(pty, input, path, synced);
+    const bool ended = shell.waitForFinished(10000) && shell.exitCode() == 0;
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return {seconds, ended && file.readAll().mid(synced) == input};
+}
+
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -175,27 +197,33 @@ int main(int argc, char **argv) {
     std::vector<double> catMBs;
     std::vector<double> captureMBs;
     std::vector<double> cliMBs;
+    std::vector<double> pipeMBs;
     bool windowEqual = true;
     bool cliEqual = true;
+    bool pipeEqual = true;
     const double mb = double(kVolume) / (1024 * 1024);
     for (int round = 0; round < kRounds; ++round) {
         const double catSeconds = catRound(input, dir.path());
         const auto [captureSeconds, equal] = captureRound(input, dir.path());
         const auto [cliSeconds, cliFileEqual] = cliRound(input, dir.path());
-        if (catSeconds <= 0 || captureSeconds <= 0 || cliSeconds <= 0) {
-            std::printf("a transfer stalled (cat %.3f s, capture %.3f s, kalvosan-cli %.3f s)\n",
-                        catSeconds, captureSeconds, cliSeconds);
+        const auto [pipeSeconds, pipeFileEqual] = cliPipeRound(input, dir.path());
+        if (catSeconds <= 0 || captureSeconds <= 0 || cliSeconds <= 0 || pipeSeconds <= 0) {
+            std::printf("a transfer stalled (cat %.3f s, capture %.3f s, kalvosan-cli %.3f s, "
+                        "to a pipe %.3f s)\n",
+                        catSeconds, captureSeconds, cliSeconds, pipeSeconds);
             return 1;
         }
         windowEqual = windowEqual && equal;
         cliEqual = cliEqual && cliFileEqual;
+        pipeEqual = pipeEqual && pipeFileEqual;
         catMBs.push_back(mb / catSeconds);
         captureMBs.push_back(mb / captureSeconds);
         cliMBs.push_back(mb / cliSeconds);
-        std::printf(
-            "round %d: cat %.1f MB/s, capture %.1f MB/s, kalvosan-cli %.1f MB/s, files %s\n",
-            round + 1, catMBs.back(), captureMBs.back(), cliMBs.back(),
-            equal && cliFileEqual ? "equal" : "DIFFER");
+        pipeMBs.push_back(mb / pipeSeconds);
+        std::printf("round %d: cat %.1f MB/s, capture %.1f MB/s, kalvosan-cli %.1f MB/s, to a "
+                    "pipe %.1f MB/s, files %s\n",
+                    round + 1, catMBs.back(), captureMBs.back(), cliMBs.back(), pipeMBs.back(),
+                    equal && cliFileEqual && pipeFileEqual ? "equal" : "DIFFER");
     }
     const auto summary = [&](const char *who, const std::vector<double> &rates, bool equal) {
         const double ratio = median(rates) / median(catMBs);
@@ -206,6 +234,7 @@ int main(int argc, char **argv) {
     };
     summary("window", captureMBs, windowEqual);
     summary("kalvosan-cli", cliMBs, cliEqual);
+    summary("kalvosan-cli --output - | cat", pipeMBs, pipeEqual);
     const double idle = captureCpu(dir.path(), false);
     std::printf("idle capture, 10 s: %.1f ms CPU (%.2f %% of one core)\n", idle * 1e3,
                 idle / 10 * 100);
@@ -217,5 +246,5 @@ int main(int argc, char **argv) {
                     "core, target < 1 %%)\n",
                     waiting * 1e3, waiting / 10 * 100);
     // The rate depends on the machine's load; a lost byte is a fault wherever it runs.
-    return windowEqual && cliEqual ? 0 : 1;
+    return windowEqual && cliEqual && pipeEqual ? 0 : 1;
 }

@@ -92,16 +92,39 @@ public:
         m_session.m_worker.post(m_generation, [session, count] { emit session->progress(count); });
     }
 
+    // The capture has been silent for its idle time.
+    bool silent() const {
+        const auto idle = m_session.m_options.idle;
+        return idle.count() > 0 && Clock::now() - m_lastByteAt >= idle;
+    }
+    // When it will have been, unless a byte comes; never without an idle time.
+    Clock::time_point silentAt() const {
+        const auto idle = m_session.m_options.idle;
+        return idle.count() > 0 ? m_lastByteAt + idle : Clock::time_point::max();
+    }
+
 private:
     bool write(std::int64_t size) {
         const qint64 offset = m_session.m_headerSize + m_count;
-        if (m_session.m_file.write(m_buffer.data(), size) != size) {
+        const bool toFile = m_session.m_file.isOpen();
+        if (toFile && m_session.m_file.write(m_buffer.data(), size) != size) {
             m_session.m_failedPath = m_session.m_path;
             return false;
         }
-        m_count += size;
+        const arrival::WallClock::time_point when = arrival::WallClock::now();
+        qint64 taken = size;
+        if (const BurstConsumer &consumer = m_session.m_options.consumer) {
+            taken = consumer({m_count, m_buffer.data(), size, when}, m_session.m_running);
+            if (taken < 0) {
+                m_session.m_failedPath = m_session.m_options.consumerName;
+                return false;
+            }
+        }
+        // The file, when there is one, has the whole burst.
+        m_count += toFile ? size : taken;
         m_session.m_count = m_count;
-        return m_session.recordArrival(offset);
+        m_lastByteAt = Clock::now();
+        return m_session.recordArrival(offset, when);
     }
 
     // Several reads into one buffer, so that a fast device costs one file write per buffer.
@@ -123,6 +146,7 @@ private:
     std::int64_t m_count = 0;
     std::int64_t m_reported = 0;
     Clock::time_point m_reportedAt{};
+    Clock::time_point m_lastByteAt = Clock::now();
 };
 
 CaptureSession::CaptureSession(QObject *parent) : QObject(parent), m_worker(this) {}
@@ -223,14 +247,18 @@ void CaptureSession::ReceiveWorker(std::uint64_t generation) {
     // server on the same machine (about half of socat's rate through ser2net).
     if (m_port->completion() == serial::Completion::AtThisEnd)
         platform::lowerToNormalPriority();
-    m_port->setDtr(true);
+    serial::startLines(*m_port, m_options.port, m_running);
     ReceiveLoop loop(*this, generation);
     loop.dropWaiting();
     bool written = true;
-    while (written && m_running.load() && !loop.limitReached()) {
+    bool reachedLimit = false;
+    while (written && m_running.load()) {
+        reachedLimit = loop.limitReached() || loop.silent();
+        if (reachedLimit)
+            break;
         Step step = loop.step();
         if (step == Step::HungUp)
-            step = reconnect(generation);
+            step = reconnect(generation, loop.silentAt());
         written = step != Step::WriteFailed;
     }
     // Bytes that came just before "Stop".
@@ -243,14 +271,15 @@ void CaptureSession::ReceiveWorker(std::uint64_t generation) {
         m_port->setDtr(false);
     if (!written)
         m_worker.post(generation, [this, path = m_failedPath] { emit writeFailed(path); });
-    else if (loop.limitReached())
+    else if (reachedLimit)
         m_worker.post(generation, [this] { emit limitReached(m_count.load()); });
 }
 
-bool CaptureSession::recordArrival(qint64 offset, bool reconnected) {
+bool CaptureSession::recordArrival(qint64 offset, arrival::WallClock::time_point when,
+                                   bool reconnected) {
     if (!m_timesFile.isOpen())
         return true;
-    const QByteArray line = arrival::line(offset, arrival::WallClock::now(), reconnected);
+    const QByteArray line = arrival::line(offset, when, reconnected);
     if (m_timesFile.write(line) == line.size())
         return true;
     m_failedPath =
@@ -258,28 +287,29 @@ bool CaptureSession::recordArrival(qint64 offset, bool reconnected) {
     return false;
 }
 
-CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation) {
+CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation,
+                                               Clock::time_point giveUpAt) {
     // The port goes at once (and its lock with it), so that the device can come back under
     // the same name.
     m_port.reset();
     m_worker.post(generation, [this, name = m_options.port.portName] { emit waiting(name); });
-    while (m_running.load()) {
-        for (auto waited = std::chrono::milliseconds(0); waited < kReopenPeriod && m_running.load();
+    const auto going = [&] { return m_running.load() && Clock::now() < giveUpAt; };
+    while (going()) {
+        for (auto waited = std::chrono::milliseconds(0); waited < kReopenPeriod && going();
              waited += kPace)
             std::this_thread::sleep_for(kPace);
-        if (!m_running.load())
+        if (!going())
             break;
         serial::OpenedPort opened = serial::openPort(m_options.port, &m_running);
         if (!opened)
             continue;
         m_port = std::move(opened.port);
-        m_port->setDtr(true);
         // A capture that cannot say where the device came back ends as any failed write does.
-        if (!recordArrival(m_headerSize + m_count, true))
+        if (!recordArrival(m_headerSize + m_count, arrival::WallClock::now(), true))
             return Step::WriteFailed;
         m_worker.post(generation, [this, count = m_count.load()] { emit reconnected(count); });
         return Step::Going;
     }
-    // Stopped while the device was away.
+    // Stopped, or silent for too long, while the device was away.
     return Step::Going;
 }

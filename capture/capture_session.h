@@ -2,6 +2,7 @@
 // file. The window and the command line each own one; it knows no widget.
 #pragma once
 
+#include "loader/arrival_times.h"
 #include "platform/files.h"
 #include "platform/session_worker.h"
 #include "serial/port_config.h"
@@ -10,8 +11,24 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+// A burst the receive worker has read: its bytes, their offset in the capture (the header not
+// counted) and when they came.
+struct CapturedBurst {
+    qint64 offset = 0;
+    const char *data = nullptr;
+    qint64 size = 0;
+    arrival::WallClock::time_point when;
+};
+// Takes each burst on the worker thread before the next read, so that a slow taker holds the
+// capture up rather than piling bytes up: the count it took (all, or fewer when `running`
+// dropped while it waited), or -1 when it failed. It waits only in slices that look at `running`.
+using BurstConsumer =
+    std::function<qint64(const CapturedBurst &burst, const std::atomic<bool> &running)>;
 
 struct CaptureOptions {
     serial::PortConfig port; // the capture profile
@@ -19,8 +36,16 @@ struct CaptureOptions {
     QByteArray header;       // written first (see captureHeader)
     // The capture ends by itself after this many bytes; 0 for no limit.
     qint64 byteLimit = 0;
+    // And after this long without a byte, counted from the start while none came; the time a
+    // device is away counts as silence. 0 for none.
+    std::chrono::milliseconds idle{0};
     // Also writes the arrival time of every burst into "<path>.times" (loader/arrival_times.h).
     bool arrivalTimes = false;
+    // Gets every burst beside the capture file, or instead of it when no file was opened (the
+    // count is then what it took). Its failure ends the capture as a failed write does, with
+    // writeFailed(consumerName).
+    BurstConsumer consumer{};
+    QString consumerName{};
 };
 
 class CaptureSession : public QObject {
@@ -77,7 +102,7 @@ signals:
     void progress(qint64 count);
     // A write to the capture file failed; the worker has ended and closed the file.
     void writeFailed(const QString &path);
-    // The worker ended by itself: the byte limit was reached.
+    // The worker ended by itself: the byte limit or the idle time was reached.
     void limitReached(qint64 count);
     // The device went away (hung up, unplugged); the capture keeps its file open and tries to
     // open the port again every 500 ms, until it is back or the capture is stopped.
@@ -90,12 +115,13 @@ private:
     void ReceiveWorker(std::uint64_t generation);
     // How a step of the receive worker ended.
     enum class Step { Going, WriteFailed, HungUp };
-    // Waits for the device to come back after a hang-up, until it is back (Going) or the
-    // capture is stopped (Going, with the run flag down); WriteFailed when the arrival time of
-    // its return could not be written.
-    Step reconnect(std::uint64_t generation);
-    // A burst of `size` bytes has just been written at `offset`: its line in the times file.
-    bool recordArrival(qint64 offset, bool reconnected = false);
+    // Waits for the device to come back after a hang-up, until it is back (Going), the capture
+    // is stopped or `giveUpAt` has come (Going, without a port); WriteFailed when the arrival
+    // time of its return could not be written.
+    Step reconnect(std::uint64_t generation, std::chrono::steady_clock::time_point giveUpAt);
+    // A burst has just been written at `offset`: its line in the times file.
+    bool recordArrival(qint64 offset, arrival::WallClock::time_point when,
+                       bool reconnected = false);
 
     QFile m_file;
     QString m_path;

@@ -18,18 +18,30 @@ void printLine(std::FILE *stream, const QString &text) {
 // QTimer counts in int milliseconds.
 constexpr double kMaxSeconds = std::numeric_limits<int>::max() / 1000.0;
 
+bool g_quiet = false;
+
 } // namespace
+
+void setQuiet(bool quiet) {
+    g_quiet = quiet;
+}
+
+bool quiet() {
+    return g_quiet;
+}
 
 void printError(const QString &text) {
     printLine(stderr, kProgramName + QStringLiteral(": ") + text);
 }
 
 void printNote(const QString &text) {
-    printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+    if (!g_quiet)
+        printLine(stderr, kProgramName + QStringLiteral(": ") + text);
 }
 
 void printWarning(const QString &text) {
-    printLine(stderr, kProgramName + QStringLiteral(": warning: ") + text);
+    if (!g_quiet)
+        printLine(stderr, kProgramName + QStringLiteral(": warning: ") + text);
 }
 
 int usageError(const QString &command, const QString &message) {
@@ -42,11 +54,18 @@ int usageError(const QString &command, const QString &message) {
 CommandLine::CommandLine(const QString &command, const QString &description) : m_command(command) {
     m_parser.setApplicationDescription(description);
     m_parser.addHelpOption();
+    m_parser.addOption(quietOption());
 }
 
 void CommandLine::addPositional(const QString &name, const QString &description) {
     m_positionalNames.append(name);
+    m_required = m_positionalNames.size();
     m_parser.addPositionalArgument(name, description);
+}
+
+void CommandLine::addOptionalPositional(const QString &name, const QString &description) {
+    m_positionalNames.append(name);
+    m_parser.addPositionalArgument(name, description, u'[' + name + u']');
 }
 
 void CommandLine::addOptions(const QList<QCommandLineOption> &options) {
@@ -57,12 +76,14 @@ std::optional<int> CommandLine::parse(const QStringList &arguments) {
     // The parser skips the first element, the name the program was started by.
     if (!m_parser.parse(QStringList{kProgramName} + arguments))
         return usageError(m_parser.errorText());
+    if (m_parser.isSet(quietOption()))
+        setQuiet(true);
     if (m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(helpText(m_parser, m_command).toLocal8Bit().constData(), stdout);
         return kExitSuccess;
     }
     const QStringList given = m_parser.positionalArguments();
-    if (given.size() < m_positionalNames.size())
+    if (given.size() < m_required)
         return usageError(QStringLiteral("Missing argument: ") +
                           m_positionalNames.at(given.size()));
     if (given.size() > m_positionalNames.size())

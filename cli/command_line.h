@@ -25,6 +25,17 @@ void printWarning(const QString &text);
 // What a transfer has to say that is neither an error nor a warning ("Waiting for ...").
 void printNote(const QString &text);
 
+// -q: standard error gets errors only; warnings, notes, the progress line and the reports
+// meant for a person are left out.
+void setQuiet(bool quiet);
+bool quiet();
+inline const QCommandLineOption &quietOption() {
+    static const QCommandLineOption option(
+        QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("Prints nothing on standard error but errors."));
+    return option;
+}
+
 // Prints the message and the hint to the help of the command (empty: of the program) on
 // standard error; returns kExitUsage.
 int usageError(const QString &command, const QString &message);
@@ -36,6 +47,8 @@ public:
     CommandLine &operator=(const CommandLine &) = delete;
 
     void addPositional(const QString &name, const QString &description);
+    // A positional argument that may be left out; after every required one.
+    void addOptionalPositional(const QString &name, const QString &description);
     void addOptions(const QList<QCommandLineOption> &options);
 
     // Parses the arguments after the command's name. An exit code when the command ends here
@@ -52,6 +65,7 @@ public:
 private:
     QString m_command;
     QStringList m_positionalNames;
+    qsizetype m_required = 0;
     QCommandLineParser m_parser;
 };
 

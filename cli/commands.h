@@ -8,6 +8,7 @@ namespace cli {
 
 int runPorts(const QStringList &arguments);
 int runCapture(const QStringList &arguments);
+int runMonitor(const QStringList &arguments);
 int runSend(const QStringList &arguments);
 int runHex(const QStringList &arguments);
 

@@ -1,13 +1,16 @@
-// kalvosan-cli hex FILE [--follow] [--times]
+// kalvosan-cli hex FILE|- [--follow] [--times]
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/hex_printer.h"
 #include "platform/files.h"
+#include "platform/streams.h"
 #include "platform/termination.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace cli {
 
@@ -17,25 +20,42 @@ constexpr qint64 kReadSize = 1 << 16;
 // How often a followed file is looked at: quick enough to feel live, never a spin.
 constexpr int kFollowPollMs = 100;
 
-// Prints what the file holds beyond what was read; false when a read failed.
-bool printAvailable(QFile &file, HexPrinter &printer) {
+enum class Listed { Done, ReadFailed, WriteFailed };
+
+// Prints what the file holds beyond what was read.
+Listed printAvailable(QFile &file, HexPrinter &printer) {
     QByteArray buffer(kReadSize, Qt::Uninitialized);
     for (;;) {
         const qint64 n = file.read(buffer.data(), kReadSize);
         if (n <= 0)
-            return n == 0;
-        printer.add(buffer.constData(), n);
+            return n == 0 ? Listed::Done : Listed::ReadFailed;
+        if (!printer.add(buffer.constData(), n))
+            return Listed::WriteFailed;
+    }
+}
+
+// Prints standard input or a FIFO as it comes, until its writers have gone. A signal ends the
+// program as it would end cat: there is nothing to complete.
+Listed printStream(int fd, HexPrinter &printer) {
+    static const std::atomic<bool> kAlways{true};
+    QByteArray buffer(kReadSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = platform::readStream(fd, buffer.data(), kReadSize, kAlways);
+        if (n <= 0)
+            return n == platform::kStreamEnd ? Listed::Done : Listed::ReadFailed;
+        if (!printer.add(buffer.constData(), n))
+            return Listed::WriteFailed;
     }
 }
 
 // Like tail -f: complete lines as the file grows, until SIGINT or SIGTERM. A file cut
 // shorter (captured into anew) is printed again from its start.
-bool follow(QFile &file, const QString &path, HexPrinter &printer) {
+Listed follow(QFile &file, const QString &path, HexPrinter &printer) {
     QEventLoop loop;
     platform::TerminationWatch termination;
     QObject::connect(&termination, &platform::TerminationWatch::requested, &loop,
                      &QEventLoop::quit);
-    bool readable = true;
+    Listed listed = Listed::Done;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
         if (file.size() < file.pos()) {
@@ -43,13 +63,13 @@ bool follow(QFile &file, const QString &path, HexPrinter &printer) {
             file.seek(0);
             printer.restart();
         }
-        readable = printAvailable(file, printer);
-        if (!readable)
+        listed = printAvailable(file, printer);
+        if (listed != Listed::Done)
             loop.quit();
     });
     poll.start(kFollowPollMs);
     loop.exec();
-    return readable && printAvailable(file, printer);
+    return listed == Listed::Done ? printAvailable(file, printer) : listed;
 }
 
 } // namespace
@@ -57,8 +77,9 @@ bool follow(QFile &file, const QString &path, HexPrinter &printer) {
 int runHex(const QStringList &arguments) {
     CommandLine line(QStringLiteral("hex"),
                      QStringLiteral("Prints FILE as the editor pane shows it: lines of 16 bytes "
-                                    "with their offset, hex digits and ASCII characters."));
-    line.addPositional(QStringLiteral("FILE"), QStringLiteral("The file to print."));
+                                    "with their offset, hex digits and ASCII characters. A FIFO "
+                                    "or standard input (-) is printed as it comes."));
+    line.addPositional(QStringLiteral("FILE"), QStringLiteral("The file to print, or -."));
     line.addOptions({{QStringLiteral("follow"),
                       QStringLiteral("Keeps printing as the file grows, until Ctrl-C.")},
                      {QStringLiteral("times"),
@@ -67,33 +88,42 @@ int runHex(const QStringList &arguments) {
     if (const auto code = line.parse(arguments))
         return *code;
     const QString path = line.positional(0);
+    if (path == QLatin1String("-") && line.isSet(QStringLiteral("times")))
+        return line.usageError(QStringLiteral("Standard input has no arrival times"));
     QFile file;
-    // A FIFO is refused rather than waited on.
+    int stream = -1;
     int error = 0;
-    if (!platform::openWithoutBlocking(file, path, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                                       &error)) {
+    if (!platform::openInput(file, path, QIODevice::ReadOnly | QIODevice::Unbuffered, stream,
+                             &error)) {
         printError(QStringLiteral("Could not open file ") + path + QStringLiteral(": ") +
                    platform::errorText(error));
         return kExitFailure;
     }
-    const bool following = line.isSet(QStringLiteral("follow"));
+    // A stream is followed by its nature, to its writer's end.
+    const bool following = line.isSet(QStringLiteral("follow")) && stream < 0;
+    const bool openEnded = following || stream >= 0;
     HexPrinter printer(stdout,
-                       std::max(labelWidthFor(file.size()), following ? kOpenEndedLabelWidth : 0));
+                       std::max(labelWidthFor(file.size()), openEnded ? kOpenEndedLabelWidth : 0));
     arrival::SidecarStream times(arrival::sidecarPath(path));
     if (line.isSet(QStringLiteral("times"))) {
         printer.setArrivalTimes(&times);
         if (!times.exists())
             printWarning(QStringLiteral("no arrival times: there is no file ") + times.path());
     }
-    bool readable = printAvailable(file, printer);
-    if (readable && following)
-        readable = follow(file, path, printer);
-    printer.finish();
-    if (!readable) {
+    Listed listed = stream >= 0 ? printStream(stream, printer) : printAvailable(file, printer);
+    if (listed == Listed::Done && following)
+        listed = follow(file, path, printer);
+    if (stream > STDIN_FILENO)
+        ::close(stream);
+    // The partial last line, also of a listing that a failed read cut short.
+    const bool finished = listed != Listed::WriteFailed && printer.finish();
+    if (listed == Listed::Done && !finished)
+        listed = Listed::WriteFailed;
+    if (listed == Listed::ReadFailed)
         printError(QStringLiteral("Could not read file ") + path);
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    else if (listed == Listed::WriteFailed)
+        printError(QStringLiteral("Could not write standard output"));
+    return listed == Listed::Done ? kExitSuccess : kExitFailure;
 }
 
 } // namespace cli

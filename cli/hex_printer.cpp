@@ -2,10 +2,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace cli {
 
-void HexPrinter::add(const char *data, qint64 size) {
+HexPrinter::HexPrinter(std::FILE *out, int labelWidth)
+    : HexPrinter(
+          [out](const char *text, qint64 size) {
+              std::fwrite(text, 1, size_t(size), out);
+              return std::fflush(out) == 0 && !std::ferror(out);
+          },
+          labelWidth) {}
+
+bool HexPrinter::add(const char *data, qint64 size) {
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
     while (size > 0) {
         const int take = int(std::min<qint64>(size, hexline::kBytesPerLine - m_pendingCount));
@@ -18,22 +27,34 @@ void HexPrinter::add(const char *data, qint64 size) {
             m_pendingCount = 0;
         }
     }
-    std::fflush(m_out);
+    return flush();
 }
 
-void HexPrinter::finish() {
+bool HexPrinter::finish() {
     if (m_pendingCount > 0)
         printLine(m_pending, m_pendingCount);
     m_pendingCount = 0;
-    std::fflush(m_out);
+    return flush();
 }
 
 void HexPrinter::restart() {
-    m_lineCount = 0;
+    m_lineStart = 0;
     m_nextBurst.reset();
     m_pendingCount = 0;
     if (m_times)
         m_times->restart();
+}
+
+void HexPrinter::addComment(const QString &text) {
+    m_text += "# ";
+    m_text += text.toStdString();
+    m_text += '\n';
+}
+
+bool HexPrinter::flush() {
+    const bool written = m_text.empty() || m_output(m_text.data(), qint64(m_text.size()));
+    m_text.clear();
+    return written;
 }
 
 void HexPrinter::printArrivals(qint64 lineStart, int count) {
@@ -44,25 +65,26 @@ void HexPrinter::printArrivals(qint64 lineStart, int count) {
             break;
         // A burst whose line went out before its time was known is not printed late.
         if (m_nextBurst->offset >= lineStart)
-            std::fprintf(m_out, "# %s%s\n", qPrintable(m_nextBurst->time),
-                         m_nextBurst->reconnected ? " reconnected" : "");
+            addComment(m_nextBurst->time +
+                       (m_nextBurst->reconnected ? QStringLiteral(" reconnected") : QString()));
         m_nextBurst.reset();
     }
 }
 
 void HexPrinter::printLine(const std::uint8_t *bytes, int count) {
-    printArrivals(qint64(m_lineCount) * hexline::kBytesPerLine, count);
-    // Room for a label of up to sixteen digits; the line itself is plain ASCII.
-    char16_t wide[hexline::kFullLength + 12];
-    char narrow[sizeof wide / sizeof *wide + 24];
-    const int length = hexline::formatLine(wide, m_lineCount, bytes, count);
-    const int label = length - hexline::kHexPartLength - count + hexline::kLabelLength;
-    const int pad = std::max(0, std::min(m_labelWidth, 16) - label);
-    std::fill(narrow, narrow + pad, '0');
-    std::copy(wide, wide + length, narrow + pad);
-    narrow[pad + length] = '\n';
-    std::fwrite(narrow, 1, size_t(pad + length + 1), m_out);
-    ++m_lineCount;
+    printArrivals(m_lineStart, count);
+    // The line after its label: formatted with a label of its own five characters, which the
+    // offset replaces.
+    char16_t wide[hexline::kFullLength];
+    const int length = hexline::formatLine(wide, 0, bytes, count);
+    char label[24];
+    const int labelLength =
+        std::snprintf(label, sizeof label, "%0*llX", std::clamp(m_labelWidth, 1, 16),
+                      static_cast<long long>(m_lineStart));
+    m_text.append(label, size_t(labelLength));
+    std::copy(wide + hexline::kLabelLength, wide + length, std::back_inserter(m_text));
+    m_text += '\n';
+    m_lineStart += count;
 }
 
 int labelWidthFor(qint64 bytes) {

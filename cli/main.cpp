@@ -1,6 +1,6 @@
 // kalvosan-cli: what the window does, from a shell and without a display. The program's own
-// options (--help, --version) come before the command; everything after the command's name
-// is the command's.
+// options (--help, --version, -q) come before the command; everything after the command's name
+// is the command's (-q too).
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/files.h"
@@ -19,10 +19,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"ports", cli::runPorts},
-    {"capture", cli::runCapture},
-    {"send", cli::runSend},
-    {"hex", cli::runHex},
+    {"ports", cli::runPorts}, {"capture", cli::runCapture}, {"monitor", cli::runMonitor},
+    {"send", cli::runSend},   {"hex", cli::runHex},
 };
 
 void describe(QCommandLineParser &parser) {
@@ -32,11 +30,13 @@ void describe(QCommandLineParser &parser) {
                        "  ports     lists the serial ports that can be opened; with --long or\n"
                        "            --json every serial device the kernel knows, opening none\n"
                        "  capture   captures what a device sends into a numbered file\n"
-                       "  send      sends a file to a device\n"
+                       "  monitor   shows what a device sends as hex lines, live\n"
+                       "  send      sends a file, standard input or given bytes to a device\n"
                        "  hex       prints a file as the window's hex editor pane shows it\n\n"
                        "'kalvosan-cli COMMAND --help' describes a command."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(cli::quietOption());
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("One of the commands above, and its arguments."),
                                  QStringLiteral("COMMAND [ARGUMENTS...]"));
@@ -58,6 +58,7 @@ int main(int argc, char **argv) {
     describe(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return cli::usageError({}, parser.errorText());
+    cli::setQuiet(parser.isSet(cli::quietOption()));
     if (parser.isSet(QStringLiteral("version"))) {
         std::printf("%s %s\n", qPrintable(cli::kProgramName), KALVOSAN_VERSION);
         return cli::kExitSuccess;

@@ -1,5 +1,7 @@
 #include "cli/progress_line.h"
 
+#include "cli/command_line.h"
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -18,7 +20,7 @@ QString rateText(qint64 bytes, qint64 elapsedMs) {
 
 } // namespace
 
-ProgressLine::ProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1) {
+ProgressLine::ProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1 && !quiet()) {
     m_clock.start();
 }
 
@@ -50,6 +52,8 @@ QString captureProgressText(qint64 count, qint64 elapsedMs) {
 }
 
 QString sendProgressText(qint64 sent, qint64 length, qint64 elapsedMs) {
+    if (length < 0)
+        return captureProgressText(sent, elapsedMs);
     const qint64 percent = length > 0 ? sent * 100 / length : 100;
     return QStringLiteral("%1 of %2 bytes, %3 %, %4")
         .arg(sent)

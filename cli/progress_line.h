@@ -1,6 +1,6 @@
 // The progress line of a transfer on standard error: shown only when standard error is a
-// terminal (a script or a log gets nothing), overwritten in place a few times a second, ended
-// by a newline.
+// terminal (a script or a log gets nothing) and not with -q, overwritten in place a few times a
+// second, ended by a newline.
 #pragma once
 
 #include <QElapsedTimer>
@@ -31,7 +31,8 @@ private:
 
 // "12345 bytes, 1.2 kB/s"
 QString captureProgressText(qint64 count, qint64 elapsedMs);
-// "2048 of 4096 bytes, 50 %, 1.2 kB/s"
+// "2048 of 4096 bytes, 50 %, 1.2 kB/s"; of a stream, whose length is not known (-1), as a
+// capture's
 QString sendProgressText(qint64 sent, qint64 length, qint64 elapsedMs);
 
 } // namespace cli

@@ -1,5 +1,5 @@
-// kalvosan-cli send PORT FILE [line options] [--delay MS] [--mode2] [--line-delay MS]
-//                  [--monitor SECONDS] [--report FILE]
+// kalvosan-cli send PORT (FILE | - | --hex BYTES | --text TEXT) [line options] [--delay MS]
+//                  [--mode1 | --mode2] [--line-delay MS] [--monitor SECONDS] [--report FILE]
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/hex_printer.h"
@@ -39,23 +39,49 @@ QList<QCommandLineOption> sendOptions() {
         {QStringLiteral("report"),
          QStringLiteral("Writes the timing report of a send byte by byte to FILE as JSON."),
          QStringLiteral("FILE")},
+        {QStringLiteral("hex"),
+         QStringLiteral("Sends these bytes instead of a file: pairs of hex digits, with or "
+                        "without blanks and 0x (\"01 02 FF\")."),
+         QStringLiteral("BYTES")},
+        {QStringLiteral("text"),
+         QStringLiteral("Sends this text instead of a file, with the escapes \\r \\n \\t "
+                        "\\\\ and \\xHH (\"AT\\r\\n\")."),
+         QStringLiteral("TEXT")},
     };
 }
 
 struct SendRequest {
-    QString path;
+    QString path;                    // the file, or "-": standard input
+    std::optional<QByteArray> bytes; // --hex or --text instead of a file
     transmit::SendOptions options;
     std::optional<double> monitorSeconds; // none: no reply monitor
     QString reportPath;                   // empty: no JSON report
+    bool modemLinesGiven = false;
 };
 
+// Exactly one of FILE, --hex and --text; the bytes of either option.
+QString readWhat(const CommandLine &line, SendRequest &request) {
+    const std::optional<QString> hex = line.value(QStringLiteral("hex"));
+    const std::optional<QString> text = line.value(QStringLiteral("text"));
+    if (int(!request.path.isEmpty()) + int(hex.has_value()) + int(text.has_value()) != 1)
+        return QStringLiteral("Give one of FILE, --hex and --text");
+    if (!hex && !text)
+        return {};
+    Checked<QByteArray> bytes = hex ? bytesFromHex(*hex) : bytesFromText(*text);
+    request.bytes = std::move(bytes.value);
+    return bytes.error;
+}
+
 Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) {
-    auto config = portConfigFrom(line.positional(0), lineArguments(line.parser()), stored,
-                                 serial::PortProfile::Send);
+    const LineArguments given = lineArguments(line.parser());
+    auto config = portConfigFrom(line.positional(0), given, stored, serial::PortProfile::Send);
     const Checked<double> delay = sendDelayFrom(line.value(QStringLiteral("delay")), stored);
     Checked<SendRequest> request;
     request.value.path = line.positional(1);
-    request.error = config.error;
+    request.value.modemLinesGiven = given.modemLinesGiven();
+    request.error = readWhat(line, request.value);
+    if (request.error.isEmpty())
+        request.error = config.error;
     if (request.error.isEmpty())
         request.error = delay.error;
     transmit::SendOptions &options = request.value.options;
@@ -107,13 +133,20 @@ public:
                          [this](const transmit::SendResult &result) { onFinished(result); });
     }
 
-    // Empty, or why the send could not start.
-    QString start(const QString &path, const transmit::SendOptions &options) {
-        serial::OpenedPort opened;
-        const QString error = m_session.start(path, options, &opened);
-        if (!error.isEmpty() && error != opened.error)
+    // Empty, or why the send could not start. A FIFO is opened without waiting for its writer,
+    // which the send then waits for as it waits for standard input: in waits a signal ends.
+    QString start(const SendRequest &request) {
+        if (request.bytes) {
+            m_session.setBytes(*request.bytes);
+        } else if (QString error =
+                       m_session.openFile(request.path, transmit::SendSource::Streams::Accepted);
+                   !error.isEmpty()) {
             return error + QStringLiteral(": ") + platform::errorText(m_session.fileError());
-        return reportOpen(error, opened);
+        }
+        m_stream = m_session.fileSize() < 0;
+        serial::OpenedPort opened;
+        const QString error = m_session.startOpened(request.options, &opened);
+        return reportOpen(error, opened, request.modemLinesGiven);
     }
 
     // The report file is created before anything is sent: a path that cannot take it is
@@ -158,6 +191,8 @@ private:
             printError(QStringLiteral("Could not read file ") + result.path);
         else if (result.end == transmit::SendEnd::WriteFailed)
             printError(QStringLiteral("Could not write port ") + result.portName);
+        else if (result.end == transmit::SendEnd::Aborted && m_stream)
+            printError(QStringLiteral("Send interrupted after %1 bytes").arg(result.sent));
         else if (result.end == transmit::SendEnd::Aborted)
             printError(QStringLiteral("Send interrupted after %1 of %2 bytes")
                            .arg(result.sent)
@@ -169,7 +204,7 @@ private:
     // The timing of a send byte by byte for a person on standard error, and what is known of
     // any send (bytes, time, throughput, the timing) as JSON.
     void report(const transmit::SendResult &result) {
-        if (result.timing.bytes > 0)
+        if (result.timing.bytes > 0 && !quiet())
             std::fprintf(stderr, "%s\n", qPrintable(transmit::timingReportText(result.timing)));
         if (!m_report.isOpen())
             return;
@@ -191,6 +226,7 @@ private:
     qint64 m_sent = 0;
     qint64 m_length = 0;
     bool m_progressDone = false;
+    bool m_stream = false; // no length: the count alone tells how far it got
     int m_exitCode = kExitFailure;
     SendSession m_session;
 };
@@ -199,13 +235,16 @@ private:
 
 int runSend(const QStringList &arguments) {
     CommandLine line(QStringLiteral("send"),
-                     QStringLiteral("Sends FILE to the device on PORT. Exits with 0 when the "
-                                    "whole file went out, 1 when it did not (a failure, or "
+                     QStringLiteral("Sends FILE (or standard input, or the bytes of --hex or "
+                                    "--text) to the device on PORT. Exits with 0 when "
+                                    "everything went out, 1 when it did not (a failure, or "
                                     "Ctrl-C / SIGTERM). Options left out take the window's "
                                     "stored settings."));
     line.addPositional(QStringLiteral("PORT"),
                        QStringLiteral("The serial port: COM1, ttyUSB0, /dev/ttyUSB0, ..."));
-    line.addPositional(QStringLiteral("FILE"), QStringLiteral("The file to send."));
+    line.addOptionalPositional(QStringLiteral("FILE"),
+                               QStringLiteral("The file to send, a FIFO, or - for standard "
+                                              "input, sent as it comes."));
     line.addOptions(lineOptions());
     line.addOptions(sendOptions());
     if (const auto code = line.parse(arguments))
@@ -216,8 +255,7 @@ int runSend(const QStringList &arguments) {
     SendRun run(request.value.monitorSeconds, request.value.reportPath);
     if (const QString error = run.createReport(request.value.reportPath); !error.isEmpty())
         return line.usageError(error);
-    if (const QString error = run.start(request.value.path, request.value.options);
-        !error.isEmpty()) {
+    if (const QString error = run.start(request.value); !error.isEmpty()) {
         printError(error);
         return kExitFailure;
     }

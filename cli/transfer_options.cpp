@@ -6,6 +6,8 @@
 #include "serial/baud.h"
 #include "transmit/send_logic.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cmath>
 
@@ -72,6 +74,84 @@ std::uint32_t baudFrom(const std::optional<QString> &given, const std::optional<
     return kDefaultBaud;
 }
 
+std::optional<bool> levelFrom(const QString &option, const std::optional<QString> &given,
+                              QString &error) {
+    if (!given)
+        return std::nullopt;
+    if (given->compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (given->compare(QLatin1String("off"), Qt::CaseInsensitive) == 0)
+        return false;
+    fail(error, badValue(option, *given, QStringLiteral("on or off")));
+    return std::nullopt;
+}
+
+// "dtr:MS" or "rts:MS", MS from 1 to the longest pulse.
+std::optional<serial::LinePulse> pulseFrom(const QString &given, QString &error) {
+    const QString line = given.section(u':', 0, 0).toLower();
+    bool ok = false;
+    const int ms = given.section(u':', 1).toInt(&ok, 10);
+    if (ok && ms > 0 && ms <= serial::kLongestPulse.count() && given.count(u':') == 1 &&
+        (line == QLatin1String("dtr") || line == QLatin1String("rts")))
+        return serial::LinePulse{line == QLatin1String("dtr") ? serial::ModemLine::Dtr
+                                                              : serial::ModemLine::Rts,
+                                 std::chrono::milliseconds(ms)};
+    fail(error, badValue(QStringLiteral("pulse"), given,
+                         QStringLiteral("dtr:MS or rts:MS, MS from 1 to %1")
+                             .arg(serial::kLongestPulse.count())));
+    return std::nullopt;
+}
+
+void modemLinesFrom(const LineArguments &given, serial::PortConfig &config, QString &error) {
+    config.dtr = levelFrom(QStringLiteral("dtr"), given.dtr, error).value_or(true);
+    config.rts = levelFrom(QStringLiteral("rts"), given.rts, error);
+    if (!given.pulse)
+        return;
+    config.pulse = pulseFrom(*given.pulse, error);
+    // A pulse raises its line again at its end: a line held off has none to give.
+    const bool dtrPulse = config.pulse && config.pulse->line == serial::ModemLine::Dtr;
+    if (config.pulse && !(dtrPulse ? config.dtr : config.rts.value_or(true)))
+        fail(error, QStringLiteral("--pulse %1 needs the line on, not --%2 off")
+                        .arg(*given.pulse, dtrPulse ? "dtr" : "rts"));
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// The two hex digits at `at`, or -1.
+int hexPair(const QByteArray &text, qsizetype at) {
+    if (at + 1 >= text.size() || !isHexDigit(text[at]) || !isHexDigit(text[at + 1]))
+        return -1;
+    return hexValue(text[at]) * 16 + hexValue(text[at + 1]);
+}
+
+// The byte of the escape "\c", or -1 for an escape there is not.
+int escapedByte(char c) {
+    switch (c) {
+    case 'r':
+        return '\r';
+    case 'n':
+        return '\n';
+    case 't':
+        return '\t';
+    case '\\':
+        return '\\';
+    default:
+        return -1;
+    }
+}
+
+Checked<QByteArray> bytesOrNone(QByteArray bytes, const QString &option, const QString &text) {
+    if (bytes.isEmpty())
+        return {{}, badValue(option, text, QStringLiteral("no bytes to send"))};
+    return {std::move(bytes), {}};
+}
+
 } // namespace
 
 QList<QCommandLineOption> lineOptions() {
@@ -87,6 +167,17 @@ QList<QCommandLineOption> lineOptions() {
          QStringLiteral("Flow control: none, hardware (RTS/CTS) or software (XON/XOFF)."),
          QStringLiteral("FLOW")},
         {QStringLiteral("rs485"), QStringLiteral("Asks the driver for RS485 mode.")},
+        {QStringLiteral("dtr"),
+         QStringLiteral("The level DTR holds while the port is open: on (the default) or off."),
+         QStringLiteral("on|off")},
+        {QStringLiteral("rts"),
+         QStringLiteral("The level RTS holds while the port is open: on or off; by default as "
+                        "the open leaves it."),
+         QStringLiteral("on|off")},
+        {QStringLiteral("pulse"),
+         QStringLiteral("Drops DTR or RTS for MS milliseconds (at most 10000) after the open, "
+                        "before anything is sent or captured: a board's reset."),
+         QStringLiteral("dtr:MS|rts:MS")},
     };
 }
 
@@ -96,7 +187,8 @@ LineArguments lineArguments(const QCommandLineParser &parser) {
         return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
     };
     return {value("baud"), value("data"), value("parity"),
-            value("stop"), value("flow"), parser.isSet(QStringLiteral("rs485"))};
+            value("stop"), value("flow"), parser.isSet(QStringLiteral("rs485")),
+            value("dtr"),  value("rts"),  value("pulse")};
 }
 
 Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineArguments &given,
@@ -112,6 +204,7 @@ Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineAr
     config.line.stopBitsIndex = choiceIndex(kStopBits, given.stopBits, stored.stopBits, error);
     config.line.parityIndex = choiceIndex(kParity, given.parity, stored.parity, error);
     config.line.flowIndex = choiceIndex(kFlow, given.flow, stored.flow, error);
+    modemLinesFrom(given, config, error);
     return result;
 }
 
@@ -131,7 +224,7 @@ Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored 
     return {ok ? double(storedMs) : kChunks, {}};
 }
 
-QString reportOpen(const QString &error, const serial::OpenedPort &opened) {
+QString reportOpen(const QString &error, const serial::OpenedPort &opened, bool modemLinesGiven) {
     if (!error.isEmpty()) {
         if (error == opened.error && !opened.reason.isEmpty())
             return error + QStringLiteral(": ") + opened.reason;
@@ -143,7 +236,50 @@ QString reportOpen(const QString &error, const serial::OpenedPort &opened) {
         printWarning(QStringLiteral("Unable to pass data into driver"));
     for (const QString &kept : opened.kept)
         printWarning(QStringLiteral("the port kept ") + kept);
+    if (modemLinesGiven && opened.noModemLines)
+        printWarning(QStringLiteral("the port has no modem lines: DTR and RTS stay as they are"));
     return {};
+}
+
+Checked<QByteArray> bytesFromHex(const QString &text) {
+    QByteArray bytes;
+    for (const QString &group :
+         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        const bool prefixed = group.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+        const QByteArray digits = group.mid(prefixed ? 2 : 0).toLatin1();
+        bool valid = !digits.isEmpty() && digits.size() % 2 == 0;
+        for (qsizetype at = 0; valid && at < digits.size(); at += 2) {
+            const int value = hexPair(digits, at);
+            valid = value >= 0;
+            bytes.append(char(value));
+        }
+        if (!valid)
+            return {{},
+                    badValue(QStringLiteral("hex"), text,
+                             QStringLiteral("pairs of hex digits, with or without blanks and 0x"))};
+    }
+    return bytesOrNone(std::move(bytes), QStringLiteral("hex"), text);
+}
+
+Checked<QByteArray> bytesFromText(const QString &text) {
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray bytes;
+    for (qsizetype at = 0; at < utf8.size(); ++at) {
+        if (utf8[at] != '\\') {
+            bytes.append(utf8[at]);
+            continue;
+        }
+        const char escape = at + 1 < utf8.size() ? utf8[at + 1] : '\0';
+        const int value = escape == 'x' ? hexPair(utf8, at + 2) : escapedByte(escape);
+        if (value < 0)
+            return {{},
+                    badValue(QStringLiteral("text"), text,
+                             QStringLiteral("characters and the escapes \\r \\n \\t "
+                                            "\\\\ \\xHH"))};
+        bytes.append(char(value));
+        at += escape == 'x' ? 3 : 1;
+    }
+    return bytesOrNone(std::move(bytes), QStringLiteral("text"), text);
 }
 
 CaptureLocation captureLocationFrom(const std::optional<QString> &directory,

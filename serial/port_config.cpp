@@ -19,7 +19,9 @@ OpenedPort configured(std::unique_ptr<Opened> port, const PortConfig &config,
     // write time-out, instead of dividing by it.
     if (config.profile == PortProfile::Send)
         opened.writeMultiplier = writeTimeoutMultiplier(config.line.baud);
-    port->setDtr(true);
+    opened.noModemLines = !port->setDtr(config.dtr);
+    if (config.rts && !port->setRts(*config.rts))
+        opened.noModemLines = true;
     if constexpr (std::is_same_v<Opened, NetworkPort>) {
         opened.kept = port->configure(config.line, running);
         opened.lineSettingsNotSent = !port->sendsLineSettings();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "serial/line_state.h"
+#include "serial/modem_lines.h"
 #include "serial/port.h"
 
 #include <QString>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace serial {
 
@@ -23,6 +25,13 @@ struct PortConfig {
     LineSettings line;
     bool rs485 = false;
     PortProfile profile = PortProfile::Capture;
+    // The levels the modem lines hold while the port is open: DTR raised unless asked
+    // otherwise, RTS as the open leaves it (raised, on Linux) unless asked for.
+    bool dtr = true;
+    std::optional<bool> rts;
+    // Applied by the transfer's worker once it starts, not by openPort: it is the start's
+    // (not repeated when a device comes back), and a stop ends it early.
+    std::optional<LinePulse> pulse;
 };
 
 struct OpenedPort {
@@ -36,20 +45,23 @@ struct OpenedPort {
     std::uint32_t writeMultiplier = 0;
     // A raw TCP port: the line settings were not sent, there is no line to set.
     bool lineSettingsNotSent = false;
+    // The port has no modem lines to set (a pty): DTR and RTS stay as they are.
+    bool noModemLines = false;
     explicit operator bool() const { return port != nullptr; }
     // Everything but the port, for a caller that keeps the port itself.
     OpenedPort details() const {
-        return {nullptr, error, reason, rs485Refused, kept, writeMultiplier, lineSettingsNotSent};
+        return {nullptr,         error, reason, rs485Refused, kept, writeMultiplier,
+                lineSettingsNotSent, noModemLines};
     }
 };
 
-// Opens the port exclusively and configures it, in this order: drop both queues, raise DTR,
-// the line settings, RS485 when asked for. What the driver refuses of the line settings keeps
-// the port's own value; the transfer goes on with it. The name picks the port: "rfc2217://HOST:
-// PORT" and "tcp://HOST:PORT" a serial server across the network (serial/network_address.h),
-// anything else a local one. Every wait of the open is bounded (a network open takes at most
-// kNetworkOpenBound to connect and about a second more for the server's answers); it ends early
-// when `running` (if given) drops.
+// Opens the port exclusively and configures it, in this order: drop both queues, the levels of
+// DTR and RTS, the line settings, RS485 when asked for. What the driver refuses of the line
+// settings keeps the port's own value; the transfer goes on with it. The name picks the port:
+// "rfc2217://HOST:PORT" and "tcp://HOST:PORT" a serial server across the network
+// (serial/network_address.h), anything else a local one. Every wait of the open is bounded (a
+// network open takes at most kNetworkOpenBound to connect and about a second more for the
+// server's answers); it ends early when `running` (if given) drops.
 OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running = nullptr);
 inline constexpr std::chrono::milliseconds kNetworkOpenBound{5000};
 

@@ -5,7 +5,7 @@ add_library(kv_test_core_main STATIC test_core_main.cpp)
 target_link_libraries(kv_test_core_main PUBLIC kalvosan_core kv_test_pty GTest::gtest)
 
 add_executable(test_cli test_cli_sessions.cpp test_cli_options.cpp test_cli_program.cpp
-                        test_cli_timing.cpp test_cli_ports.cpp)
+                        test_cli_timing.cpp test_cli_ports.cpp test_cli_pipes.cpp)
 target_link_libraries(test_cli PRIVATE kv_test_core_main kalvosan_cli_lib)
 # The bash completion is sourced from the source tree, as bash-completion would load it.
 target_compile_definitions(test_cli PRIVATE

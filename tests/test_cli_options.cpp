@@ -6,7 +6,9 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -83,6 +85,75 @@ TEST(CliOptions, TheDelayAndTheCaptureFileFallBackToTheStoredOnes) {
     stored.captureFile = "log0042.vmf";
     EXPECT_EQ(where({}, {}), "/srv/drop|log0042.vmf");
     EXPECT_EQ(where(QString("."), QString("x1.bin")), ".|x1.bin");
+}
+
+TEST(CliOptions, BytesGivenAsHexOrAsTextWithEscapes) {
+    const std::pair<const char *, QByteArray> hex[] = {
+        {"01 02 FF", QByteArray("\x01\x02\xFF")},
+        {"0102ff", QByteArray("\x01\x02\xFF")},
+        {" 0x01\t0X02  0xfF ", QByteArray("\x01\x02\xFF")},
+        {"0x0102 00", QByteArray("\x01\x02\x00", 3)},
+    };
+    for (const auto &[given, bytes] : hex) {
+        const auto parsed = cli::bytesFromHex(given);
+        EXPECT_EQ(parsed.error, QString()) << given;
+        EXPECT_EQ(parsed.value, bytes) << given;
+    }
+    for (const char *bad : {"1", "01 2", "012", "0x", "0x1", "0g", "x01", "01,02", "", " "})
+        EXPECT_FALSE(cli::bytesFromHex(bad).error.isEmpty()) << bad;
+
+    const std::pair<const char *, QByteArray> text[] = {
+        {"AT\\r\\n", "AT\r\n"},
+        {"a\\\\b\\tc", "a\\b\tc"},
+        {"\\x00\\xfF\\x41", QByteArray("\x00\xff"
+                                       "A",
+                                       3)},
+        {"\u00e9", "\xc3\xa9"},
+    };
+    for (const auto &[given, bytes] : text) {
+        const auto parsed = cli::bytesFromText(QString::fromUtf8(given));
+        EXPECT_EQ(parsed.error, QString()) << given;
+        EXPECT_EQ(parsed.value, bytes) << given;
+    }
+    for (const char *bad : {"\\q", "\\0", "\\x4", "\\xg0", "end\\", ""})
+        EXPECT_FALSE(cli::bytesFromText(bad).error.isEmpty()) << bad;
+}
+
+TEST(CliOptions, ModemLineLevelsAndAPulseOfALineThatIsOn) {
+    LineArguments given;
+    EXPECT_TRUE(config(given).value.dtr) << "DTR is raised unless asked otherwise";
+    EXPECT_FALSE(config(given).value.rts.has_value());
+    EXPECT_FALSE(config(given).value.pulse.has_value());
+    given.dtr = "off";
+    given.rts = "ON";
+    given.pulse = "rts:250";
+    const auto chosen = config(given);
+    EXPECT_EQ(chosen.error, QString());
+    EXPECT_FALSE(chosen.value.dtr);
+    EXPECT_EQ(chosen.value.rts, true);
+    ASSERT_TRUE(chosen.value.pulse.has_value());
+    EXPECT_EQ(chosen.value.pulse->line, serial::ModemLine::Rts);
+    EXPECT_EQ(chosen.value.pulse->length, std::chrono::milliseconds(250));
+
+    using A = LineArguments;
+    const std::tuple<std::optional<QString> A::*, const char *, const char *> bad[] = {
+        {&A::dtr, "1", "--dtr"},
+        {&A::rts, "high", "--rts"},
+        {&A::pulse, "dtr", "--pulse"},
+        {&A::pulse, "dtr:0", "--pulse"},
+        {&A::pulse, "dtr:10001", "--pulse"},
+        {&A::pulse, "cts:5", "--pulse"},
+        {&A::pulse, "dtr:5:5", "--pulse"},
+        {&A::pulse, "rts:-5", "--pulse"},
+    };
+    for (const auto &[member, value, option] : bad) {
+        LineArguments wrong;
+        wrong.*member = QString(value);
+        EXPECT_TRUE(config(wrong).error.contains(QLatin1String(option))) << option << value;
+    }
+    // A pulse brings its line back on at its end: a line held off has no pulse to give.
+    given.pulse = "dtr:100";
+    EXPECT_TRUE(config(given).error.contains("--dtr off")) << config(given).error.toStdString();
 }
 
 TEST(CliOptions, TheStoredSettingsAreTheWindowsFile) {

@@ -1,6 +1,5 @@
 #include "transmit/send_session.h"
 
-#include "platform/files.h"
 #include "serial/baud.h"
 
 #include <algorithm>
@@ -33,21 +32,27 @@ SendSession::~SendSession() {
     stop();
 }
 
-QString SendSession::openFile(const QString &path) {
+QString SendSession::openFile(const QString &path, transmit::SendSource::Streams streams) {
     stop();
     m_path = path;
-    if (!platform::openWithoutBlocking(m_file, path, QIODevice::ReadOnly, &m_fileError))
+    if (!m_source.open(path, streams, &m_fileError))
         return QStringLiteral("Could not open file ") + path;
     return {};
 }
 
+void SendSession::setBytes(const QByteArray &bytes) {
+    stop();
+    m_path.clear();
+    m_source.setBytes(bytes);
+}
+
 void SendSession::closeFile() {
     if (!busy())
-        m_file.close();
+        m_source.close();
 }
 
 qint64 SendSession::fileSize() const {
-    return m_file.size();
+    return m_source.length();
 }
 
 bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::SendOptions &options) {
@@ -59,7 +64,7 @@ bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::Send
     m_writePending = false;
     m_progress.clear();
     m_sent = 0;
-    m_length = m_file.size();
+    m_length = m_source.length();
     m_nextLengthNs = 0;
     m_nextByteNs = 0;
     m_reported = false;
@@ -69,7 +74,7 @@ bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::Send
     m_running = true;
     if (!m_worker.start([this](std::uint64_t generation) { SendWorker(generation); })) {
         m_running = false;
-        m_file.close();
+        m_source.close();
         return false;
     }
     m_progressTimer.start();
@@ -80,6 +85,11 @@ QString SendSession::start(const QString &path, const transmit::SendOptions &opt
                            serial::OpenedPort *details) {
     if (QString error = openFile(path); !error.isEmpty())
         return error;
+    return startOpened(options, details);
+}
+
+QString SendSession::startOpened(const transmit::SendOptions &options,
+                                 serial::OpenedPort *details) {
     serial::OpenedPort opened = serial::openPort(options.port);
     if (details) {
         *details = opened.details();
@@ -126,7 +136,7 @@ std::unique_ptr<serial::Port> SendSession::takePort() {
 // only as often as the owner shows it.
 void SendSession::reportProgress(qint64 sent, std::int64_t nowNs) {
     if (nowNs >= m_nextLengthNs) {
-        m_length = m_file.size();
+        m_length = m_source.length();
         m_nextLengthNs = nowNs + std::int64_t(transmit::ProgressMailbox::kPeriodMs) * 1'000'000;
     }
     m_progress.report(sent, m_length);
@@ -151,8 +161,10 @@ SendSession::Outcome SendSession::sendChunks() {
             continue;
         }
         if (at == filled) {
-            filled = m_file.read(m_block.data(), qint64(m_block.size()));
+            filled = m_source.read(m_block.data(), qint64(m_block.size()), m_running);
             at = 0;
+            if (filled == transmit::SendSource::kStopped)
+                return {SendEnd::Aborted, m_sent};
             if (filled <= 0)
                 return {filled == 0 ? SendEnd::Done : SendEnd::ReadFailed, m_sent};
         }
@@ -173,7 +185,7 @@ SendSession::Outcome SendSession::sendChunks() {
 }
 
 void SendSession::SendWorker(std::uint64_t generation) {
-    m_port->setDtr(true);
+    serial::startLines(*m_port, m_options.port, m_running);
     const std::int64_t began = transmit::steadyNanoseconds();
     const Outcome outcome = sendChunks();
     const std::int64_t duration = transmit::steadyNanoseconds() - began;
@@ -183,19 +195,20 @@ void SendSession::SendWorker(std::uint64_t generation) {
     if (outcome.end == SendEnd::Aborted || outcome.end == SendEnd::WriteFailed)
         m_port->dropOutput();
     // The last count, with the file's length at the end, shown before anything that follows.
+    const qint64 length = m_source.length();
     if (m_reported) {
-        m_progress.report(outcome.sent, m_file.size());
+        m_progress.report(outcome.sent, length);
         m_worker.post(generation, [this] { showProgress(); });
     }
     transmit::SendResult result{outcome.end,
                                 outcome.sent,
-                                m_file.size(),
+                                m_source.isStream() ? outcome.sent : length,
                                 m_path,
                                 m_options.port.portName,
                                 m_timed ? m_gaps.report() : transmit::TimingReport{},
                                 duration};
     result.timing.measuredAtThisEnd = m_port->completion() == serial::Completion::AtThisEnd;
-    m_file.close();
+    m_source.close();
     if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running)
         ReplyMonitor(generation);
     m_port->setDtr(false);

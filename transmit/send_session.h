@@ -7,10 +7,10 @@
 #include "platform/thread_priority.h"
 #include "serial/port_config.h"
 #include "transmit/send_logic.h"
+#include "transmit/send_source.h"
 #include "transmit/send_timing.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -42,7 +42,7 @@ enum class SendEnd { Done, Aborted, ReadFailed, WriteFailed };
 struct SendResult {
     SendEnd end = SendEnd::Done;
     qint64 sent = 0;   // bytes that really went out (mode 2 counts a timed-out write as sent)
-    qint64 length = 0; // the send file's length at the end
+    qint64 length = 0; // the send file's length at the end; a stream's is what was sent
     QString path;
     QString portName;
     // The gaps between the bytes of a send byte by byte; empty for whole chunks.
@@ -60,10 +60,17 @@ public:
     ~SendSession() override;
 
     // Opens the file to send: empty, or "Could not open file " + path with the errno in
-    // fileError(). A FIFO is refused rather than left to block the caller until a writer comes.
-    QString openFile(const QString &path);
+    // fileError(). A FIFO is refused rather than left to block the caller until a writer comes;
+    // with Streams::Accepted (the command line) it is read as its writer writes, and "-" is
+    // standard input: streams without a length, read with waits that an abort ends.
+    QString
+    openFile(const QString &path,
+             transmit::SendSource::Streams streams = transmit::SendSource::Streams::Refused);
+    // Sends these bytes instead of a file.
+    void setBytes(const QByteArray &bytes);
     int fileError() const { return m_fileError; }
     void closeFile();
+    // The length of what is to be sent as far as known; -1 for a stream.
     qint64 fileSize() const;
 
     // Starts the worker on an open port with the file opened by openFile. False, and no
@@ -73,6 +80,9 @@ public:
     // port) as for CaptureSession::start.
     QString start(const QString &path, const transmit::SendOptions &options,
                   serial::OpenedPort *details = nullptr);
+    // The port and the worker, for what openFile or setBytes gave.
+    QString startOpened(const transmit::SendOptions &options,
+                        serial::OpenedPort *details = nullptr);
 
     // The pause and the mode may change while the send runs; the worker reads them afresh for
     // every chunk and every byte.
@@ -104,8 +114,8 @@ public:
     transmit::ChunkResult SendChunkByLines(const char *data, std::uint32_t count);
 
 signals:
-    // Bytes sent so far and the file's length: at most every 200 ms while the send runs, and
-    // the last count always, just before finished().
+    // Bytes sent so far and the file's length (-1 for a stream): at most every 200 ms while the
+    // send runs, and the last count always, just before finished().
     void progress(qint64 sent, qint64 length);
     // The last byte is out and the reply monitor has begun.
     void monitoringStarted();
@@ -128,7 +138,7 @@ private:
     void keepPreciseTime();
     void paceForWholeChunks();
 
-    QFile m_file;
+    transmit::SendSource m_source;
     QString m_path;
     int m_fileError = 0;
     std::unique_ptr<serial::Port> m_port;

@@ -1,0 +1,42 @@
+// Pipes, FIFOs and the standard streams of the command line: reads and writes that wait in
+// slices of at most 50 ms and look at the caller's run flag between them, so that a writer that
+// never writes or a reader that never reads cannot keep a transfer from ending. The flags of
+// a descriptor are never changed: standard input and output are shared with the shell.
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+#include <QtGlobal>
+#include <atomic>
+
+class QFile;
+
+namespace platform {
+
+// What readStream gives besides a count of bytes.
+inline constexpr qint64 kStreamEnd = 0;      // every writer has gone and nothing is left
+inline constexpr qint64 kStreamFailed = -1;  // see the errno
+inline constexpr qint64 kStreamStopped = -2; // the run flag dropped while nothing came
+
+// Waits for input, then reads what is there, up to capacity: the count, or one of the values
+// above. A FIFO opened before its writer came waits for it.
+qint64 readStream(int fd, char *buffer, qint64 capacity, const std::atomic<bool> &running);
+
+struct StreamWrite {
+    qint64 written = 0;
+    int error = 0; // the errno of a failed write (EPIPE: the reader has gone); 0 otherwise
+};
+// Writes all bytes, each write at most what a pipe with room takes without waiting. While
+// there is no room it waits for it as long as `running` holds; once the flag is down it writes
+// only what fits now and returns the count written so far.
+StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic<bool> &running);
+
+// What the command line reads: "-" is standard input, a FIFO is opened without waiting for its
+// writer, and both are streams: `stream` gets the descriptor (a FIFO's own, non-blocking; the
+// caller closes it, but never standard input) and `file` stays closed. Anything else is opened
+// into `file` as openWithoutBlocking opens it, and `stream` is -1. False with the errno in
+// `error` when nothing could be opened.
+bool openInput(QFile &file, const QString &path, QIODevice::OpenMode mode, int &stream,
+               int *error = nullptr);
+
+} // namespace platform
