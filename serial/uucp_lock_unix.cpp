@@ -27,14 +27,18 @@ enum class Owner { None, Live, Stale };
 // Links are resolved, so that every path to a device (/dev/serial/by-id/xyz) gives the name of
 // the device itself (LCK..ttyUSB0). A pseudo-terminal gives "LCK..pts_3": its base name alone
 // would clash with any other device named by a bare number.
-QByteArray lockFile(const QString &dir, const QString &devicePath) {
+QString lockName(const QString &devicePath) {
     QString device = QFileInfo(devicePath).canonicalFilePath();
     if (device.isEmpty())
         device = devicePath;
     const QString pts = QStringLiteral("/dev/pts/");
-    const QString base = device.startsWith(pts) ? QStringLiteral("pts_") + device.mid(pts.size())
-                                                : QFileInfo(device).fileName();
-    return QFile::encodeName(dir + QStringLiteral("/LCK..") + base);
+    return QStringLiteral("LCK..") + (device.startsWith(pts)
+                                          ? QStringLiteral("pts_") + device.mid(pts.size())
+                                          : QFileInfo(device).fileName());
+}
+
+QByteArray lockFile(const QString &dir, const QString &name) {
+    return QFile::encodeName(dir + u'/' + name);
 }
 
 bool isDigit(char c) {
@@ -156,8 +160,9 @@ QStringList lockDirectories() {
 }
 
 std::optional<LockHolder> lockHolder(const QString &path, const QStringList &lockDirs) {
+    const QString name = lockName(path);
     for (const QString &dir : lockDirs) {
-        const QByteArray file = lockFile(dir, path);
+        const QByteArray file = lockFile(dir, name);
         pid_t pid = 0;
         if (lockOwner(file, &pid) == Owner::Live)
             return LockHolder{QFile::decodeName(file), pid};
@@ -171,8 +176,9 @@ bool lockedByLiveProcess(const QString &path, const QStringList &lockDirs) {
 
 bool UucpLock::acquire(const QString &path, const QStringList &lockDirs) {
     release();
+    const QString name = lockName(path);
     for (const QString &dir : lockDirs) {
-        const QByteArray file = lockFile(dir, path);
+        const QByteArray file = lockFile(dir, name);
         const Owner owner = lockOwner(file);
         if (owner == Owner::Live)
             return false;
@@ -180,7 +186,7 @@ bool UucpLock::acquire(const QString &path, const QStringList &lockDirs) {
             ::unlink(file.constData());
     }
     for (const QString &dir : lockDirs) {
-        const QByteArray file = lockFile(dir, path);
+        const QByteArray file = lockFile(dir, name);
         const int error = createLock(file);
         if (error == 0) {
             m_file = file;
