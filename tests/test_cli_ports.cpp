@@ -117,13 +117,16 @@ TEST_F(CliPorts, ListsEveryDeviceFromSysfsWithoutOpeningAny) {
 TEST_F(CliPorts, AUserWhoMayNotOpenThePortsIsToldWhy) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root, to run the program as another user";
-    const QString program = m_process.program().isEmpty()
-                                ? QCoreApplication::applicationDirPath() + "/kalvosan-cli"
-                                : m_process.program();
-    // The tree is readable by all, as sysfs and /dev are; the lock folder stays the test's own.
-    ASSERT_TRUE(QFile::setPermissions(QFileInfo(m_tree.dev()).path(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther));
+    // The program and the tree where any user may reach them, as /usr/bin, sysfs and /dev are
+    // (the build tree may lie in root's home); the lock folder stays the test's own.
+    const auto openToAll = [](const QString &path) {
+        return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther | QFile::ExeOther);
+    };
+    const QString program = m_dir.filePath("kalvosan-cli");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/kalvosan-cli", program));
+    ASSERT_TRUE(openToAll(m_dir.path()) && openToAll(program));
+    ASSERT_TRUE(openToAll(QFileInfo(m_tree.dev()).path()));
     QProcessEnvironment environment = m_process.processEnvironment();
     environment.insert("XDG_CONFIG_HOME", "/nonexistent");
     m_process.setProcessEnvironment(environment);

@@ -225,7 +225,11 @@ TEST_F(CliProgram, ScriptsLearnWhyAndNothingIsSentForAReportThatCannotBeWritten)
     const QString lock = QDir(qEnvironmentVariable("KALVOSAN_LOCK_DIR"))
                              .filePath("LCK..pts_" + QFileInfo(m_pty.slavePath()).fileName());
     writeFile(lock, QByteArray::number(::getpid()).rightJustified(10, ' ') + " minicom tester\n");
-    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path()}), 1);
+    // A capture that cannot start leaves the file at its name as it was.
+    writeFile(path("earlier.bin"), "an earlier capture");
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "earlier.bin"}),
+              1);
+    EXPECT_EQ(readFile(path("earlier.bin")), "an earlier capture");
     ASSERT_TRUE(QFile::remove(lock));
     EXPECT_TRUE(m_err.contains("Could not open port " + m_pty.slavePath().toLocal8Bit() +
                                ": held by another program (lock file " + lock.toLocal8Bit() +
