@@ -151,8 +151,8 @@ int CaptureRun::run(CaptureRequest &request) {
 QString CaptureRun::start(CaptureRequest &request) {
     m_port = request.options.port.portName;
     serial::OpenedPort opened = openPort(request);
-    // The wait for the port ended by a signal: nothing to run.
-    if (request.wait && !opened)
+    // The open or the wait for the port ended by a signal: nothing to run.
+    if (!opened && (request.wait || !platform::untilTerminated()))
         return {};
     if (QString error = reportOpen(opened.error, opened, request.modemLinesGiven); !error.isEmpty())
         return error;
@@ -168,13 +168,14 @@ QString CaptureRun::start(CaptureRequest &request) {
 
 // With --wait, a port that does not open is looked for again until it does or a signal comes.
 serial::OpenedPort CaptureRun::openPort(const CaptureRequest &request) {
-    serial::OpenedPort opened = serial::openPort(request.options.port);
+    serial::OpenedPort opened =
+        serial::openPort(request.options.port, &platform::untilTerminated());
     if (opened || !request.wait)
         return opened;
     printNote(QStringLiteral("Waiting for %1...").arg(m_port));
     QTimer retry;
     QObject::connect(&retry, &QTimer::timeout, &m_loop, [&] {
-        opened = serial::openPort(request.options.port);
+        opened = serial::openPort(request.options.port, &platform::untilTerminated());
         if (opened)
             m_loop.quit();
     });

@@ -145,7 +145,9 @@ public:
         }
         m_stream = m_session.fileSize() < 0;
         serial::OpenedPort opened;
-        const QString error = m_session.startOpened(request.options, &opened);
+        // Ctrl-C ends the open of a network port too, which may take seconds.
+        const QString error =
+            m_session.startOpened(request.options, &opened, &platform::untilTerminated());
         return reportOpen(error, opened, request.modemLinesGiven);
     }
 

@@ -11,8 +11,12 @@ namespace platform {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+// Set from the signal handler: a lock-free atomic store is safe there.
+std::atomic<bool> g_untilTerminated{true};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void onSignal(int) {
+    g_untilTerminated.store(false);
     const char byte = 1;
     // Only an async-signal-safe write here; the watch reacts on its own thread.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
@@ -30,6 +34,10 @@ void setHandler(void (*handler)(int)) {
 }
 
 } // namespace
+
+const std::atomic<bool> &untilTerminated() {
+    return g_untilTerminated;
+}
 
 TerminationWatch::TerminationWatch(QObject *parent) : QObject(parent) {
     // Without a pipe the signals keep their default action: the program ends at once.

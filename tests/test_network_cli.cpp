@@ -5,6 +5,8 @@
 #include "tests/test_network_support.h"
 
 #include <QElapsedTimer>
+#include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -171,6 +173,22 @@ TEST_F(NetworkCli, APortThatRefusesOrDoesNotAnswerFailsWithItsReason) {
                       .toStdString());
         EXPECT_FALSE(QFileInfo::exists(path("data000000.bin")));
     }
+
+    // Ctrl-C ends a connect that waits for an answer at once, not after its 5 s.
+    writeFile(path("x.bin"), "x");
+    for (const QStringList &arguments :
+         {QStringList{"capture", cases[1].name, "--dir", m_dir.path()},
+          QStringList{"send", cases[1].name, path("x.bin")}}) {
+        start(arguments);
+        QThread::msleep(500);
+        QElapsedTimer timer;
+        timer.start();
+        ::kill(pid_t(m_process.processId()), SIGINT);
+        finish();
+        EXPECT_LT(timer.elapsed(), 2000) << arguments.join(' ').toStdString();
+        EXPECT_EQ(m_process.exitStatus(), QProcess::NormalExit);
+    }
+    EXPECT_FALSE(QFileInfo::exists(path("data000000.bin")));
 }
 
 // What a hostile server sends once the capture has synced: 0xFF cut between two sends, a flood

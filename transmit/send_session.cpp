@@ -88,9 +88,9 @@ QString SendSession::start(const QString &path, const transmit::SendOptions &opt
     return startOpened(options, details);
 }
 
-QString SendSession::startOpened(const transmit::SendOptions &options,
-                                 serial::OpenedPort *details) {
-    serial::OpenedPort opened = serial::openPort(options.port);
+QString SendSession::startOpened(const transmit::SendOptions &options, serial::OpenedPort *details,
+                                 const std::atomic<bool> *running) {
+    serial::OpenedPort opened = serial::openPort(options.port, running);
     if (details) {
         *details = opened.details();
     }

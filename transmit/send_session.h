@@ -80,9 +80,10 @@ public:
     // port) as for CaptureSession::start.
     QString start(const QString &path, const transmit::SendOptions &options,
                   serial::OpenedPort *details = nullptr);
-    // The port and the worker, for what openFile or setBytes gave.
-    QString startOpened(const transmit::SendOptions &options,
-                        serial::OpenedPort *details = nullptr);
+    // The port and the worker, for what openFile or setBytes gave. The open ends early when
+    // `running` (if given) drops.
+    QString startOpened(const transmit::SendOptions &options, serial::OpenedPort *details = nullptr,
+                        const std::atomic<bool> *running = nullptr);
 
     // The pause and the mode may change while the send runs; the worker reads them afresh for
     // every chunk and every byte.
