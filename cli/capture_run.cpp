@@ -172,7 +172,12 @@ serial::OpenedPort CaptureRun::openPort(const CaptureRequest &request) {
         serial::openPort(request.options.port, &platform::untilTerminated());
     if (opened || !request.wait)
         return opened;
-    printNote(QStringLiteral("Waiting for %1...").arg(m_port));
+    // A device that is there but does not open (held, not permitted) may stay so: the wait
+    // says why, so that it is not a silent one for ever.
+    QString note = QStringLiteral("Waiting for %1...").arg(m_port);
+    if (opened.reason != platform::errorText(ENOENT))
+        note += QStringLiteral(" (%1)").arg(opened.reason);
+    printNote(note);
     QTimer retry;
     QObject::connect(&retry, &QTimer::timeout, &m_loop, [&] {
         opened = serial::openPort(request.options.port, &platform::untilTerminated());
