@@ -84,8 +84,7 @@ int runCapture(const QStringList &arguments) {
                                     "number in NAME then counts up for the next capture, as in "
                                     "the window. Options left out take the window's stored "
                                     "settings."));
-    line.addPositional(QStringLiteral("PORT"),
-                       QStringLiteral("The serial port: COM1, ttyUSB0, /dev/ttyUSB0, ..."));
+    line.addPositional(QStringLiteral("PORT"), kPortDescription);
     line.addOptions(lineOptions());
     line.addOptions(captureOptions());
     line.addOptions(captureEndOptions(QStringLiteral("capture")));

@@ -18,6 +18,10 @@ inline constexpr int kExitFailure = 1; // a failed transfer or an error
 inline constexpr int kExitUsage = 2;
 
 inline const QString kProgramName = QStringLiteral("kalvosan-cli");
+// What the PORT argument of a command takes.
+inline const QString kPortDescription = QStringLiteral(
+    "The serial port: COM1, ttyUSB0, /dev/ttyUSB0, a /dev/serial/by-id/... name, or a serial "
+    "server's port, rfc2217://HOST:PORT or tcp://HOST:PORT.");
 
 // "kalvosan-cli: " and the text, on standard error.
 void printError(const QString &text);

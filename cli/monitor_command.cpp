@@ -48,8 +48,7 @@ int runMonitor(const QStringList &arguments) {
                                     "seconds or S idle seconds. Nothing is written to disk "
                                     "without --save. Options left out take the window's stored "
                                     "settings."));
-    line.addPositional(QStringLiteral("PORT"),
-                       QStringLiteral("The serial port: COM1, ttyUSB0, /dev/ttyUSB0, ..."));
+    line.addPositional(QStringLiteral("PORT"), kPortDescription);
     line.addOptions(lineOptions());
     line.addOptions(monitorOptions());
     line.addOptions(captureEndOptions(QStringLiteral("monitor")));

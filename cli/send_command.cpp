@@ -37,7 +37,9 @@ QList<QCommandLineOption> sendOptions() {
                         "as hex lines on standard output."),
          QStringLiteral("SECONDS")},
         {QStringLiteral("report"),
-         QStringLiteral("Writes the timing report of a send byte by byte to FILE as JSON."),
+         QStringLiteral("Writes what is known of the send to FILE as JSON: the bytes sent, the "
+                        "time and the throughput, and the timing report of a send byte by byte. "
+                        "FILE is created before anything is sent."),
          QStringLiteral("FILE")},
         {QStringLiteral("hex"),
          QStringLiteral("Sends these bytes instead of a file: pairs of hex digits, with or "
@@ -242,8 +244,7 @@ int runSend(const QStringList &arguments) {
                                     "everything went out, 1 when it did not (a failure, or "
                                     "Ctrl-C / SIGTERM). Options left out take the window's "
                                     "stored settings."));
-    line.addPositional(QStringLiteral("PORT"),
-                       QStringLiteral("The serial port: COM1, ttyUSB0, /dev/ttyUSB0, ..."));
+    line.addPositional(QStringLiteral("PORT"), kPortDescription);
     line.addOptionalPositional(QStringLiteral("FILE"),
                                QStringLiteral("The file to send, a FIFO, or - for standard "
                                               "input, sent as it comes."));
