@@ -22,11 +22,11 @@ constexpr int kFollowPollMs = 100;
 
 enum class Listed { Done, ReadFailed, WriteFailed };
 
-// Prints what the file holds beyond what was read.
-Listed printAvailable(QFile &file, HexPrinter &printer) {
+// Prints what `read` gives (a count, 0 at the end, less on a failure) until it ends.
+template <class Read> Listed printAll(Read read, HexPrinter &printer) {
     QByteArray buffer(kReadSize, Qt::Uninitialized);
     for (;;) {
-        const qint64 n = file.read(buffer.data(), kReadSize);
+        const qint64 n = read(buffer.data());
         if (n <= 0)
             return n == 0 ? Listed::Done : Listed::ReadFailed;
         if (!printer.add(buffer.constData(), n))
@@ -34,18 +34,18 @@ Listed printAvailable(QFile &file, HexPrinter &printer) {
     }
 }
 
+// Prints what the file holds beyond what was read.
+Listed printAvailable(QFile &file, HexPrinter &printer) {
+    return printAll([&file](char *buffer) { return file.read(buffer, kReadSize); }, printer);
+}
+
 // Prints standard input or a FIFO as it comes, until its writers have gone. A signal ends the
 // program as it would end cat: there is nothing to complete.
 Listed printStream(int fd, HexPrinter &printer) {
     static const std::atomic<bool> kAlways{true};
-    QByteArray buffer(kReadSize, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = platform::readStream(fd, buffer.data(), kReadSize, kAlways);
-        if (n <= 0)
-            return n == platform::kStreamEnd ? Listed::Done : Listed::ReadFailed;
-        if (!printer.add(buffer.constData(), n))
-            return Listed::WriteFailed;
-    }
+    return printAll(
+        [fd](char *buffer) { return platform::readStream(fd, buffer, kReadSize, kAlways); },
+        printer);
 }
 
 // Like tail -f: complete lines as the file grows, until SIGINT or SIGTERM. A file cut

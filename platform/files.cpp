@@ -35,9 +35,10 @@ void setError(int *error, int value) {
 
 // Opens path with the flags, refuses what would block or is no file (a FIFO, a socket, a
 // directory), and hands the descriptor to `file` with ordinary blocking reads and writes: the
-// descriptor, or -1 with the errno in `error`.
+// descriptor, or -1 with the errno in `error`. Where `fifo` is given, a FIFO is handed back
+// there instead, still non-blocking, and `file` stays closed.
 int openDescriptor(QFile &file, const QString &path, int flags, QIODevice::OpenMode mode,
-                   int *error) {
+                   int *error, int *fifo = nullptr) {
     file.close();
     file.setFileName(path);
     if (path.isEmpty()) {
@@ -53,9 +54,12 @@ int openDescriptor(QFile &file, const QString &path, int flags, QIODevice::OpenM
     }
     struct stat st {};
     int refused = 0;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd, &st) != 0) {
         refused = errno;
-    else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    } else if (fifo && S_ISFIFO(st.st_mode)) {
+        *fifo = fd;
+        return fd;
+    } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
         refused = ENXIO;
     else if (S_ISDIR(st.st_mode))
         refused = EISDIR;
@@ -74,6 +78,12 @@ int openDescriptor(QFile &file, const QString &path, int flags, QIODevice::OpenM
 
 bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode, int *error) {
     return openDescriptor(file, path, openFlags(mode), mode, error) >= 0;
+}
+
+bool openFileOrFifo(QFile &file, const QString &path, QIODevice::OpenMode mode, int &fifo,
+                    int *error) {
+    fifo = -1;
+    return openDescriptor(file, path, openFlags(mode) | O_NOCTTY, mode, error, &fifo) >= 0;
 }
 
 bool openHeld(QFile &file, const QString &path, Creation creation, int *error) {

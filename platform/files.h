@@ -18,6 +18,12 @@ namespace platform {
 bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode,
                          int *error = nullptr);
 
+// As openWithoutBlocking, but a FIFO is taken rather than refused: its descriptor goes to
+// `fifo` (non-blocking, the caller's to close; its writer may come later) and `file` stays
+// closed. `fifo` is -1 for anything else.
+bool openFileOrFifo(QFile &file, const QString &path, QIODevice::OpenMode mode, int &fifo,
+                    int *error = nullptr);
+
 // How a file that is to be written while it is held is created.
 enum class Creation {
     Replace, // whatever file is at the path is emptied

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -84,24 +82,12 @@ StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic
 
 bool openInput(QFile &file, const QString &path, QIODevice::OpenMode mode, int &stream,
                int *error) {
-    file.close();
-    stream = -1;
     if (path == QLatin1String("-")) {
+        file.close();
         stream = STDIN_FILENO;
         return true;
     }
-    // Non-blocking: the open of a FIFO's reading end would wait for a writer.
-    const int fd = path.isEmpty() ? -1
-                                  : ::open(QFile::encodeName(path).constData(),
-                                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
-        stream = fd;
-        return true;
-    }
-    if (fd >= 0)
-        ::close(fd);
-    return openWithoutBlocking(file, path, mode, error);
+    return openFileOrFifo(file, path, mode, stream, error);
 }
 
 } // namespace platform

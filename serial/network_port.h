@@ -34,7 +34,6 @@ public:
     // Why the last open failed, in the system's words.
     const QString &openError() const { return m_openError; }
     bool isOpen() const override { return m_fd >= 0; }
-    // Ends the connection after the server has had up to a second to write out what it holds.
     void close() override;
     // False for raw TCP, which carries no line settings, no purge and no modem lines.
     bool sendsLineSettings() const { return m_telnet.has_value(); }
@@ -69,6 +68,9 @@ public:
                       std::optional<std::chrono::milliseconds> timeout,
                       const std::atomic<bool> &running) override;
     Completion completion() const override { return Completion::AtThisEnd; }
+    // Says the sending is over (FIN) and gives the server up to a second to write out what it
+    // holds and close its side; the connection then carries nothing more.
+    void finishOutput(const std::atomic<bool> &running) override;
 
 private:
     template <class Value> bool request(telnet::ComPortCommand command, Value value) {
@@ -80,7 +82,6 @@ private:
     // One non-blocking send of the data at the front: the data bytes it took, -1 on a failure.
     qint64 sendSome(const char *data, qint64 size);
     bool answered(const std::vector<telnet::ComPortRequest> &requests) const;
-    void closeGracefully();
 
     int m_fd = -1;
     QString m_openError;

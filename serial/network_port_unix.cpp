@@ -20,7 +20,7 @@ constexpr milliseconds kSlice(50);
 // How long the server has to answer the line settings: a server that never answers an option
 // costs this once, and the port is used all the same.
 constexpr milliseconds kAnswerWait(1000);
-// How long a close waits for the server to end the connection after the last send.
+// How long the end of a send waits for the server to end the connection.
 constexpr milliseconds kCloseWait(1000);
 // Data bytes escaped and sent in one go.
 constexpr int kWireSlice = 4096;
@@ -67,8 +67,6 @@ bool NetworkPort::open(const NetworkAddress &address, milliseconds timeout,
 void NetworkPort::close() {
     if (m_fd < 0)
         return;
-    if (!m_peerClosed)
-        closeGracefully();
     ::close(m_fd);
     m_fd = -1;
     m_telnet.reset();
@@ -76,14 +74,16 @@ void NetworkPort::close() {
 
 // A server may still hold bytes of the last send for its device when the connection ends. A
 // close with the server's answers unread resets the connection, and ser2net then drops what it
-// held (seen: the last 100 KB of a 256 KB send). So the end of the sending is said (FIN), and
-// the server is given a moment to write out what it holds and close its side, its bytes read
-// and dropped meanwhile.
-void NetworkPort::closeGracefully() {
+// held (seen: the last 100 KB of a 256 KB send). So the end of the sending is said first, and
+// the server's bytes are read and dropped until it has closed its side.
+void NetworkPort::finishOutput(const std::atomic<bool> &running) {
+    if (m_fd < 0 || m_peerClosed)
+        return;
     ::shutdown(m_fd, SHUT_WR);
+    m_peerClosed = true;
     const Clock::time_point deadline = Clock::now() + kCloseWait;
     char dropped[4096];
-    while (Clock::now() < deadline) {
+    while (Clock::now() < deadline && running.load()) {
         pollfd p{m_fd, POLLIN, 0};
         if (::poll(&p, 1, sliceMs(deadline)) <= 0)
             continue;

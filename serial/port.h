@@ -69,6 +69,11 @@ public:
                               std::optional<std::chrono::milliseconds> timeout,
                               const std::atomic<bool> &running) = 0;
     virtual Completion completion() const = 0;
+    // A send has written its last byte and nothing more will be written: a port whose bytes go
+    // on through a server lets it write out what it holds before the port is closed (bounded,
+    // ending early when `running` drops). A local port has nothing to do: its writes complete
+    // when its output queue is empty.
+    virtual void finishOutput(const std::atomic<bool> &running) { (void)running; }
 };
 
 } // namespace serial

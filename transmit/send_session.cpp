@@ -209,9 +209,14 @@ void SendSession::SendWorker(std::uint64_t generation) {
                                 duration};
     result.timing.measuredAtThisEnd = m_port->completion() == serial::Completion::AtThisEnd;
     m_source.close();
-    if (outcome.end == SendEnd::Done && m_options.replyMonitor && m_running)
+    const bool monitor = outcome.end == SendEnd::Done && m_options.replyMonitor && m_running;
+    if (monitor)
         ReplyMonitor(generation);
     m_port->setDtr(false);
+    // The bytes of a complete send reach the device before the port may be closed; those of
+    // an aborted or failed one were dropped, and a monitored one went out long ago.
+    if (outcome.end == SendEnd::Done && !monitor)
+        m_port->finishOutput(m_running);
     m_running = false;
     m_worker.post(generation, [this, result] {
         m_progressTimer.stop();
