@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -117,6 +119,34 @@ bool createFresh(QFile &file, const QString &path, int *error) {
     constexpr QIODevice::OpenMode kMode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     return openDescriptor(file, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kMode,
                           error) >= 0;
+}
+
+bool renameWithoutReplacing(const QString &from, const QString &to, int *error) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return true;
+    // A file system without RENAME_NOREPLACE: a hard link fails on an existing name as well.
+    if (errno != EINVAL && errno != ENOSYS) {
+        setError(error, errno);
+        return false;
+    }
+    if (::link(source.constData(), target.constData()) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    ::unlink(source.constData());
+    return true;
+}
+
+QString makePrivateDirectory(const QString &parent, const QString &prefix, int *error) {
+    QByteArray pattern = QFile::encodeName(parent + u'/' + prefix) + "XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+        setError(error, errno);
+        return {};
+    }
+    return QFile::decodeName(pattern);
 }
 
 void removeFile(const QString &path) {

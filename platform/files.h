@@ -43,6 +43,14 @@ bool createFresh(QFile &file, const QString &path, int *error = nullptr);
 // Removes a file or link at path, if there is one; a directory stays.
 void removeFile(const QString &path);
 
+// Gives the file at `from` the name `to`, which must not exist yet: an existing file is never
+// replaced (EEXIST). False with the errno in `error`.
+bool renameWithoutReplacing(const QString &from, const QString &to, int *error = nullptr);
+
+// A new directory under `parent` that only this user may enter, with a name of `prefix` and
+// random letters: its path, or empty with the errno in `error`.
+QString makePrivateDirectory(const QString &parent, const QString &prefix, int *error = nullptr);
+
 // The errno of a file failure in words, for the command line.
 QString errorText(int error);
 
