@@ -63,9 +63,12 @@ void CommandLine::addPositional(const QString &name, const QString &description)
     m_parser.addPositionalArgument(name, description);
 }
 
-void CommandLine::addOptionalPositional(const QString &name, const QString &description) {
+void CommandLine::addOptionalPositional(const QString &name, const QString &description,
+                                        bool repeated) {
     m_positionalNames.append(name);
-    m_parser.addPositionalArgument(name, description, u'[' + name + u']');
+    m_repeated = repeated;
+    m_parser.addPositionalArgument(name, description,
+                                   u'[' + name + (repeated ? QStringLiteral("...]") : QStringLiteral("]")));
 }
 
 void CommandLine::addOptions(const QList<QCommandLineOption> &options) {
@@ -86,7 +89,7 @@ std::optional<int> CommandLine::parse(const QStringList &arguments) {
     if (given.size() < m_required)
         return usageError(QStringLiteral("Missing argument: ") +
                           m_positionalNames.at(given.size()));
-    if (given.size() > m_positionalNames.size())
+    if (!m_repeated && given.size() > m_positionalNames.size())
         return usageError(QStringLiteral("Unexpected argument: ") +
                           given.at(m_positionalNames.size()));
     return std::nullopt;

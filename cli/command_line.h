@@ -51,8 +51,10 @@ public:
     CommandLine &operator=(const CommandLine &) = delete;
 
     void addPositional(const QString &name, const QString &description);
-    // A positional argument that may be left out; after every required one.
-    void addOptionalPositional(const QString &name, const QString &description);
+    // A positional argument that may be left out; after every required one. A repeated one,
+    // the last, takes every argument that follows ("[FILE...]").
+    void addOptionalPositional(const QString &name, const QString &description,
+                               bool repeated = false);
     void addOptions(const QList<QCommandLineOption> &options);
 
     // Parses the arguments after the command's name. An exit code when the command ends here
@@ -70,6 +72,7 @@ private:
     QString m_command;
     QStringList m_positionalNames;
     qsizetype m_required = 0;
+    bool m_repeated = false;
     QCommandLineParser m_parser;
 };
 

@@ -10,6 +10,7 @@ int runPorts(const QStringList &arguments);
 int runCapture(const QStringList &arguments);
 int runMonitor(const QStringList &arguments);
 int runSend(const QStringList &arguments);
+int runReceive(const QStringList &arguments);
 int runHex(const QStringList &arguments);
 
 } // namespace cli

@@ -20,7 +20,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"ports", cli::runPorts}, {"capture", cli::runCapture}, {"monitor", cli::runMonitor},
-    {"send", cli::runSend},   {"hex", cli::runHex},
+    {"send", cli::runSend},   {"receive", cli::runReceive}, {"hex", cli::runHex},
 };
 
 void describe(QCommandLineParser &parser) {
@@ -31,7 +31,9 @@ void describe(QCommandLineParser &parser) {
                        "            --json every serial device the kernel knows, opening none\n"
                        "  capture   captures what a device sends into a numbered file\n"
                        "  monitor   shows what a device sends as hex lines, live\n"
-                       "  send      sends a file, standard input or given bytes to a device\n"
+                       "  send      sends a file, standard input or given bytes to a device;\n"
+                       "            with --protocol files by XMODEM, YMODEM or ZMODEM\n"
+                       "  receive   receives files by XMODEM, YMODEM or ZMODEM\n"
                        "  hex       prints a file as the window's hex editor pane shows it\n\n"
                        "'kalvosan-cli COMMAND --help' describes a command."));
     parser.addHelpOption();

@@ -1,9 +1,11 @@
 // kalvosan-cli send PORT (FILE | - | --hex BYTES | --text TEXT) [line options] [--delay MS]
 //                  [--mode1 | --mode2] [--line-delay MS] [--monitor SECONDS] [--report FILE]
+// With --protocol, the protocol's own command (cli/protocol_command.cpp).
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/hex_printer.h"
 #include "cli/progress_line.h"
+#include "cli/protocol_command.h"
 #include "cli/transfer_options.h"
 #include "platform/files.h"
 #include "platform/termination.h"
@@ -247,11 +249,19 @@ int runSend(const QStringList &arguments) {
     line.addPositional(QStringLiteral("PORT"), kPortDescription);
     line.addOptionalPositional(QStringLiteral("FILE"),
                                QStringLiteral("The file to send, a FIFO, or - for standard "
-                                              "input, sent as it comes."));
+                                              "input, sent as it comes; with --protocol ymodem "
+                                              "or zmodem, several files."),
+                               true);
     line.addOptions(lineOptions());
     line.addOptions(sendOptions());
+    line.addOptions(protocolOptions(QStringLiteral("xmodem, xmodem-1k, ymodem or zmodem")));
     if (const auto code = line.parse(arguments))
         return *code;
+    if (line.isSet(QStringLiteral("protocol")))
+        return runProtocolSend(line);
+    if (line.parser().positionalArguments().size() > 2)
+        return line.usageError(QStringLiteral("Unexpected argument: ") +
+                               line.parser().positionalArguments().at(2));
     const Checked<SendRequest> request = sendRequest(line, readStored());
     if (!request.error.isEmpty())
         return line.usageError(request.error);

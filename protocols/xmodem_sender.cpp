@@ -167,7 +167,9 @@ void XmodemSender::waitForStart(TimePoint now) {
 void XmodemSender::retry(TimePoint now) {
     if (m_state == State::WaitStart)
         return;
-    ++m_progress.retries;
+    // Receivers answer the first EOT with NAK to make sure of it: no error.
+    if (m_state != State::WaitEotAck || m_retries > 0)
+        ++m_progress.retries;
     if (++m_retries > kMaxRetries) {
         fail(QStringLiteral("Too many errors in ") + blockName(), true);
         return;
