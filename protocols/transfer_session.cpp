@@ -121,10 +121,11 @@ std::unique_ptr<protocols::TransferMachine> TransferSession::makeMachine() {
     if (m_options.direction == Direction::Receive)
         return std::make_unique<protocols::XmodemReceiver>(m_options.protocol, m_options.timing);
     std::vector<protocols::SendFile> files;
-    for (const auto &file : m_sent) {
-        const QFileInfo info(*file);
-        files.push_back(
-            {info.fileName().toUtf8(), file->size(), info.lastModified().toSecsSinceEpoch()});
+    // The opened files have no names of their own: the paths tell them.
+    for (std::size_t i = 0; i < m_sent.size(); ++i) {
+        const QFileInfo info(m_options.files.at(qsizetype(i)));
+        files.push_back({QFile::encodeName(info.fileName()), m_sent[i]->size(),
+                         info.lastModified().toSecsSinceEpoch()});
     }
     return std::make_unique<protocols::XmodemSender>(
         m_options.protocol, files,
