@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -28,9 +29,11 @@ bool configured(int master, speed_t speed) {
     return ::tcgetattr(master, &t) == 0 && ::cfgetospeed(&t) == speed;
 }
 
-void writeAll(int fd, const char *data, qsizetype size) {
+// To the socket without SIGPIPE once the peer has gone.
+void writeAll(int fd, const char *data, qsizetype size, bool socket) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, std::size_t(size));
+        const ssize_t n = socket ? ::send(fd, data, std::size_t(size), MSG_NOSIGNAL)
+                                 : ::write(fd, data, std::size_t(size));
         if (n > 0) {
             data += n;
             size -= n;
@@ -61,11 +64,19 @@ LrzszPeer::LrzszPeer(int master, const QStringList &command, const QString &dire
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
     posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+    // Its progress would fill the test's log.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const QByteArray where = QFile::encodeName(directory);
     posix_spawn_file_actions_addchdir_np(&actions, where.constData());
-    if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    // A process group of its own: what it signals to its group on a cancel stays there.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    if (posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(pair[1]);
     m_socket = pair[0];
     m_thread = std::thread([this, master, baud, noise] { relay(master, baud, noise); });
@@ -120,20 +131,23 @@ void LrzszPeer::relay(int master, unsigned baud, LineNoise noise) {
         }
         return kept;
     };
+    const auto chunk = std::size_t(std::min<qsizetype>(noise.chunk, sizeof buffer));
     while (m_running) {
+        if (noise.chunk < qsizetype(sizeof buffer))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         open = open || configured(master, speed);
         pollfd fds[2] = {{master, POLLIN, 0}, {open && !peerGone ? m_socket : -1, POLLIN, 0}};
         if (::poll(fds, 2, 20) <= 0)
             continue;
         if (fds[0].revents & POLLIN) {
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            const ssize_t n = ::read(master, buffer, chunk);
             if (n > 0)
-                writeAll(m_socket, buffer, damage(n));
+                writeAll(m_socket, buffer, damage(n), true);
         }
         if (fds[1].revents & (POLLIN | POLLHUP)) {
-            const ssize_t n = ::read(m_socket, buffer, sizeof buffer);
+            const ssize_t n = ::read(m_socket, buffer, chunk);
             if (n > 0)
-                writeAll(master, buffer, damage(n));
+                writeAll(master, buffer, damage(n), false);
             peerGone = n == 0;
         }
         if (fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN))

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 #include <atomic>
 #include <sys/types.h>
@@ -16,6 +17,7 @@ struct LineNoise {
     unsigned dropOneIn = 0; // 0: none lost
     unsigned flipOneIn = 0; // 0: none damaged
     unsigned seed = 1;
+    qsizetype chunk = 65536; // at most this much each way every 20 ms: a slow line
 };
 
 class LrzszPeer {

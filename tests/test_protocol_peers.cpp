@@ -156,7 +156,7 @@ TEST_F(ProtocolPeers, CancelsFromEitherSideAndAReceiverThatNeverStarts) {
     // The other side cancels: rb is interrupted mid-file.
     start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "ymodem"} + line());
     {
-        LrzszPeer rb(m_pty.master(), {"rb", "-b"}, m_peerDir.path());
+        LrzszPeer rb(m_pty.master(), {"rb", "-b"}, m_peerDir.path(), {0, 0, 1, 4096});
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(peerFile("big.bin")).size() > 8192; }));
         rb.signal(SIGINT);
         EXPECT_EQ(finish(), 1);
@@ -166,7 +166,7 @@ TEST_F(ProtocolPeers, CancelsFromEitherSideAndAReceiverThatNeverStarts) {
     start(QStringList{"receive", m_pty.slavePath(), "--protocol", "ymodem", "--dir", m_dir.path()} +
           line());
     {
-        LrzszPeer sb(m_pty.master(), {"sb", "-b", source}, m_peerDir.path());
+        LrzszPeer sb(m_pty.master(), {"sb", "-b", source}, m_peerDir.path(), {0, 0, 1, 4096});
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(path("big.bin.part")).size() > 8192; }));
         ::kill(m_process.processId(), SIGINT);
         EXPECT_EQ(finish(), 1);
@@ -176,12 +176,13 @@ TEST_F(ProtocolPeers, CancelsFromEitherSideAndAReceiverThatNeverStarts) {
         EXPECT_FALSE(QFileInfo::exists(path("big.bin")));
     }
     // Ctrl-C on a ZMODEM send: sz is ended with it, and rz sees the cancel.
+    QFile::remove(peerFile("big.bin"));
     start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "zmodem"} + line());
     {
-        LrzszPeer rz(m_pty.master(), {"rz", "-b"}, m_peerDir.path());
+        LrzszPeer rz(m_pty.master(), {"rz", "-b"}, m_peerDir.path(), {0, 0, 1, 4096});
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(peerFile("big.bin")).size() > 8192; }));
         ::kill(m_process.processId(), SIGINT);
-        EXPECT_EQ(finish(), 1);
+        EXPECT_EQ(finish(), 1) << m_err.toStdString();
         EXPECT_NE(rz.wait(), 0);
         EXPECT_TRUE(m_err.contains("Transfer aborted")) << m_err.toStdString();
     }
