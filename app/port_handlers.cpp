@@ -92,7 +92,10 @@ void TerminalDialog::onNetworkOpened(serial::OpenedPort opened, serial::PortProf
     SetControlState(ControlState::Idle);
     setWindowTitle(QLatin1String(res::kVersionTitle));
     std::unique_ptr<serial::Port> port = acceptOpened(std::move(opened), profile);
-    if (profile == serial::PortProfile::Capture) {
+    if (const auto direction = std::exchange(m_protocolPending, std::nullopt)) {
+        if (port)
+            startProtocolTransfer(std::move(port), *direction);
+    } else if (profile == serial::PortProfile::Capture) {
         if (port)
             startCapture(std::move(port));
     } else if (port) {
@@ -105,6 +108,7 @@ void TerminalDialog::onNetworkOpened(serial::OpenedPort opened, serial::PortProf
 
 void TerminalDialog::cancelNetworkOpen() {
     m_opener.cancel();
+    m_protocolPending.reset();
     m_send.closeFile();
     m_replyMonitor = false;
     SetControlState(ControlState::Idle);
@@ -117,6 +121,8 @@ void TerminalDialog::reclaimPort() {
     if (auto port = m_capture.takePort())
         m_hPort = std::move(port);
     if (auto port = m_send.takePort())
+        m_hPort = std::move(port);
+    if (auto port = m_transfer.takePort())
         m_hPort = std::move(port);
 }
 

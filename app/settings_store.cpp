@@ -74,6 +74,8 @@ void restore(TerminalDialog &dialog) {
     if (const auto mode2 = settings.mode2())
         dialog.m_mode2 = *mode2;
     dialog.m_recordTimes = settings.flag(stored::ArrivalTimes).value_or(false);
+    dialog.m_protocol =
+        protocols::protocolFromName(settings.text(stored::Protocol).value_or(QString()));
     dialog.itemAs<QCheckBox>(ctl::Mode)->setChecked(dialog.m_mode2);
 }
 
@@ -88,6 +90,9 @@ void save(TerminalDialog &dialog) {
     dialog.m_mode2 = dialog.itemAs<QCheckBox>(ctl::Mode)->isChecked();
     settings.setMode2(dialog.m_mode2);
     settings.setFlag(stored::ArrivalTimes, dialog.m_recordTimes);
+    settings.setText(stored::Protocol, dialog.m_protocol
+                                           ? protocols::protocolName(*dialog.m_protocol)
+                                           : QStringLiteral("none"));
     settings.sync();
 }
 

@@ -297,6 +297,7 @@ void TerminalDialog::fillWindowMenu(QMenu &menu) {
     times->setCheckable(true);
     times->setChecked(m_recordTimes);
     connect(times, &QAction::toggled, this, &TerminalDialog::OnRecordArrivalTimes);
+    addProtocolMenu(menu);
     menu.addSeparator();
     menu.addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu.addAction(QStringLiteral("Close"), this, &TerminalDialog::OnCancel);
@@ -351,8 +352,10 @@ void TerminalDialog::StopAndJoinWorker() {
     m_opener.cancel();
     m_capture.stop();
     m_send.stop();
+    m_transfer.stop();
     m_capture.discardPending();
     m_send.discardPending();
+    m_transfer.discardPending();
     m_monitoring = false;
     reclaimPort();
 }

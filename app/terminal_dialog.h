@@ -5,6 +5,7 @@
 
 #include "app/port_opener.h"
 #include "capture/capture_session.h"
+#include "protocols/transfer_session.h"
 #include "serial/port_config.h"
 #include "transmit/reply_text.h"
 #include "transmit/send_session.h"
@@ -32,6 +33,9 @@ namespace SettingsStore {
 void restore(TerminalDialog &dialog);
 void save(TerminalDialog &dialog);
 } // namespace SettingsStore
+
+// "Kalvosan - Bytes received: N", the title of a capture and of a protocol's receive.
+QString receivedTitle(qint64 count);
 
 // The control states of the window (which controls are enabled, shown, playing).
 enum class ControlState { Idle, Capturing, Sending };
@@ -67,6 +71,8 @@ public:
     void OnRecordArrivalTimes(bool on);
     // The window menu of the dialog's background: "&Credits", a separator, Minimize, Close.
     void fillWindowMenu(QMenu &menu);
+    // "Transfer protocol": None (plain bytes), or the protocol Send and Start transfer with.
+    void OnTransferProtocol(std::optional<protocols::Protocol> protocol);
     // Capture
     void OnStartCapture();
     void OnStopCapture();
@@ -94,7 +100,9 @@ public:
     // Ends a running transfer and waits until its worker has released the port and the
     // file (used before a new transfer, at exit and on SIGINT/SIGTERM).
     void StopAndJoinWorker();
-    bool transferRunning() const { return m_capture.busy() || m_send.busy() || m_opener.pending(); }
+    bool transferRunning() const {
+        return m_capture.busy() || m_send.busy() || m_transfer.busy() || m_opener.pending();
+    }
     // A network port of the next transfer is being opened (off this thread).
     bool openingPort() const { return m_opener.pending(); }
     // SIGINT/SIGTERM: stops a running transfer, waits for it, saves the settings, closes.
@@ -112,6 +120,7 @@ public:
     int sendDelay() const { return m_sendDelay; }
     const QString &sendFileName() const { return m_sendFileName; }
     bool recordsArrivalTimes() const { return m_recordTimes; }
+    const std::optional<protocols::Protocol> &transferProtocol() const { return m_protocol; }
     const std::optional<transmit::TimingReport> &lastSendTiming() const { return m_lastTiming; }
     // An editor send that is to end in the reply monitor, until its session ends.
     bool replyMonitor() const { return m_replyMonitor; }
@@ -161,11 +170,19 @@ private:
     void onCaptureWriteFailed(const QString &path);
     void onSendFinished(const transmit::SendResult &result);
     void onReply(const QByteArray &bytes);
+    // A protocol transfer: Send sends the send file with it, Start receives into the drop
+    // directory; the end is told in a message box.
+    void connectProtocolTransfer();
+    void addProtocolMenu(QMenu &menu);
+    void beginProtocolTransfer(protocols::Direction direction);
+    void startProtocolTransfer(std::unique_ptr<serial::Port> port, protocols::Direction direction);
+    void onProtocolFinished(const protocols::TransferResult &result);
 
     QHash<int, QWidget *> m_items;
     EditorPane *m_pane = nullptr;
     CaptureSession m_capture;
     SendSession m_send;
+    TransferSession m_transfer;
     PortOpener m_opener;
     ReplyText m_replyText;
     std::unique_ptr<QLibrary> m_hLoader;
@@ -194,6 +211,11 @@ private:
     bool m_monitoring = false;
     // Captures also write "<capture>.times" (the background menu's "Record &arrival times").
     bool m_recordTimes = false;
+    // The background menu's "Transfer protocol" (none: plain bytes), and the direction of a
+    // protocol transfer whose network port is being opened.
+    std::optional<protocols::Protocol> m_protocol;
+    std::optional<protocols::Direction> m_protocolPending;
+    protocols::Direction m_protocolDirection = protocols::Direction::Send;
     // The report of the last send byte by byte ("Last send &timing...").
     std::optional<transmit::TimingReport> m_lastTiming;
     // Milliseconds a send may take per byte (0: no write time-out), from the send profile.

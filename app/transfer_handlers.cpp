@@ -22,11 +22,11 @@
 
 #include <optional>
 
-namespace {
-
 QString receivedTitle(qint64 count) {
     return QStringLiteral("Kalvosan - Bytes received: %1").arg(count);
 }
+
+namespace {
 
 // Adds text at the end of the reply display without touching what it already shows.
 void appendReply(QPlainTextEdit *display, const QString &text) {
@@ -38,6 +38,7 @@ void appendReply(QPlainTextEdit *display, const QString &text) {
 } // namespace
 
 void TerminalDialog::connectSessions() {
+    connectProtocolTransfer();
     connect(&m_capture, &CaptureSession::progress, this,
             [this](qint64 count) { setWindowTitle(receivedTitle(count)); });
     connect(&m_capture, &CaptureSession::writeFailed, this, &TerminalDialog::onCaptureWriteFailed);
@@ -69,6 +70,10 @@ void TerminalDialog::OnStartCapture() {
     // window no longer shows.
     if (!UpdateData(true) || m_baudRate.isEmpty())
         return;
+    if (m_protocol) {
+        beginProtocolTransfer(protocols::Direction::Receive);
+        return;
+    }
     // The port first: a capture that cannot start leaves the file at its name as it was.
     if (serial::isNetworkName(m_portName)) {
         beginNetworkOpen(serial::PortProfile::Capture);
@@ -103,6 +108,11 @@ void TerminalDialog::OnStopCapture() {
     CloseCellEdit();
     if (m_opener.pending()) {
         cancelNetworkOpen();
+        return;
+    }
+    // A protocol transfer ends by cancelling the other side; its end comes as a message.
+    if (m_transfer.busy()) {
+        m_transfer.abort();
         return;
     }
     // The worker ends within one pace plus its final read. Waiting for it here means the file
@@ -157,6 +167,10 @@ void TerminalDialog::OnSend() {
     // values the window no longer shows.
     if (!UpdateData(true) || m_baudRate.isEmpty())
         return;
+    if (m_protocol) {
+        beginProtocolTransfer(protocols::Direction::Send);
+        return;
+    }
     if (const QString error = m_send.openFile(m_sendFileName); !error.isEmpty()) {
         platform::messageBox(this, error);
         return;
@@ -200,6 +214,7 @@ void TerminalDialog::OnAbort() {
         return;
     }
     m_send.abort();
+    m_transfer.abort();
     m_replyMonitor = false;
     m_monitoring = false;
     CloseCellEdit();

@@ -26,6 +26,8 @@ inline constexpr const char *SendFile = "file2";
 inline constexpr const char *DropDirectory = "dir";
 // "1" when captures also record the arrival times of what they receive.
 inline constexpr const char *ArrivalTimes = "times";
+// The window's transfer protocol: "none", "xmodem", "xmodem-1k", "ymodem" or "zmodem".
+inline constexpr const char *Protocol = "protocol";
 } // namespace stored
 
 // A stored text longer than this is refused (this platform's path limit).

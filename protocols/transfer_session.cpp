@@ -66,6 +66,8 @@ QString TransferSession::start(std::unique_ptr<serial::Port> port,
                                const protocols::TransferOptions &options) {
     stop();
     m_options = options;
+    // Kept on a failure too: takePort gives it back.
+    m_port = std::move(port);
     if (options.protocol == Protocol::Zmodem &&
         protocols::lrzszProgram(options.direction).isEmpty())
         return protocols::kNeedsLrzsz;
@@ -73,7 +75,6 @@ QString TransferSession::start(std::unique_ptr<serial::Port> port,
         return QStringLiteral("No file to send");
     if (QString error = openFiles(); !error.isEmpty())
         return error;
-    m_port = std::move(port);
     m_running = true;
     if (!m_worker.start([this](std::uint64_t generation) { TransferWorker(generation); })) {
         m_running = false;

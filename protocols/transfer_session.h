@@ -28,7 +28,8 @@ public:
     ~TransferSession() override;
 
     // Starts the worker on an open port: empty, or why not (a file to send that cannot be
-    // opened, a received XMODEM file that cannot be created, no lrzsz for ZMODEM).
+    // opened, a received XMODEM file that cannot be created, no lrzsz for ZMODEM); the port
+    // is then kept for takePort.
     QString start(std::unique_ptr<serial::Port> port, const protocols::TransferOptions &options);
     // Opens the port first (ending early when `running`, if given, drops); `details` as for
     // SendSession::startOpened.
