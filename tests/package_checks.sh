@@ -185,7 +185,8 @@ has_relation() {
 }
 
 # The window needs Qt's platform plugins to start (Qt's GUI library only recommends them) and
-# kalvosan-cli of its own version; printing runs lp. kalvosan-cli needs nothing graphical.
+# kalvosan-cli of its own version; printing runs lp, ZMODEM lrzsz. kalvosan-cli needs nothing
+# graphical.
 check_dependencies() {
     debian=$(changelog_version "$src")
     depends=$(field "$window_deb" Depends)
@@ -195,6 +196,8 @@ check_dependencies() {
         fail "kalvosan does not depend on kalvosan-cli (= $debian): $depends"
     has_relation "$window_deb" Recommends 'cups-client( \(.*\))?' ||
         fail "kalvosan does not recommend cups-client: $(field "$window_deb" Recommends)"
+    has_relation "$cli_deb" Recommends 'lrzsz( \(.*\))?' ||
+        fail "kalvosan-cli does not recommend lrzsz (ZMODEM): $(field "$cli_deb" Recommends)"
     cli_depends=$(field "$cli_deb" Depends)
     if printf '%s\n' "$cli_depends" | grep -Eq 'libqt6(gui|widgets|printsupport)|libx11|libxcb|libxkb|libgl|libegl|libopengl|libwayland|qt6-qpa'; then
         fail "kalvosan-cli depends on graphical libraries: $cli_depends"

@@ -50,6 +50,13 @@ void writeAll(int fd, const char *data, qsizetype size, bool socket) {
 
 LrzszPeer::LrzszPeer(int master, const QStringList &command, const QString &directory,
                      LineNoise noise, unsigned baud) {
+    // The line's rate from an earlier run would let the peer's first bytes through before the
+    // next run's open drops them: the rate is set back, and the run sets it again.
+    termios t{};
+    if (::tcgetattr(master, &t) == 0) {
+        ::cfsetspeed(&t, B38400);
+        ::tcsetattr(master, TCSANOW, &t);
+    }
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return;

@@ -23,7 +23,8 @@ struct LineNoise {
 class LrzszPeer {
 public:
     // Runs `command` in `directory`. What it writes reaches the pty only once the program
-    // under test has set the line to `baud` (its open drops what was queued before).
+    // under test has set the line to `baud` (its open drops what was queued before): start the
+    // program after the peer.
     LrzszPeer(int master, const QStringList &command, const QString &directory,
               LineNoise noise = {}, unsigned baud = 115200);
     ~LrzszPeer();

@@ -64,23 +64,26 @@ void expectPadded(const QByteArray &got, const QByteArray &sent, int block) {
 
 TEST_F(ProtocolPeers, XmodemBothWaysEverySize) {
     for (const auto &[protocol, option] :
-         {std::pair{"xmodem", "-c"}, std::pair{"xmodem-1k", "-k"}}) {
+         {std::pair{"xmodem", "-b"}, std::pair{"xmodem-1k", "-k"}}) {
         for (const Sized &file : everySize()) {
             SCOPED_TRACE(std::string(protocol) + " " + file.name.toStdString());
             const QString source = sendFile(file.name, file.bytes);
             // Ours to rx (CRC asked for with -c); 128 bytes of padding at most either way.
-            start(QStringList{"send", m_pty.slavePath(), source, "--protocol", protocol} + line());
-            LrzszPeer rx(m_pty.master(), {"rx", "-b", "-c", file.name}, m_peerDir.path());
-            ASSERT_EQ(finish(), 0) << m_err.toStdString();
-            EXPECT_EQ(rx.wait(), 0);
+            {
+                LrzszPeer rx(m_pty.master(), {"rx", "-b", "-c", file.name}, m_peerDir.path());
+                start(QStringList{"send", m_pty.slavePath(), source, "--protocol", protocol} +
+                      line());
+                ASSERT_EQ(finish(), 0) << m_err.toStdString();
+                EXPECT_EQ(rx.wait(), 0);
+            }
             expectPadded(readFile(peerFile(file.name)), file.bytes, 128);
             EXPECT_TRUE(m_err.contains("Transfer complete: " + file.name.toUtf8()));
             // sx to ours (-k: blocks of 1024).
+            LrzszPeer sx(m_pty.master(), {"sx", "-b", QString::fromLatin1(option), source},
+                         m_peerDir.path());
             start(QStringList{"receive", m_pty.slavePath(), "--protocol", "xmodem", "--dir",
                               m_dir.path(), "--name", file.name} +
                   line());
-            LrzszPeer sx(m_pty.master(), {"sx", "-b", QString::fromLatin1(option), source},
-                         m_peerDir.path());
             ASSERT_EQ(finish(), 0) << m_err.toStdString();
             EXPECT_EQ(sx.wait(), 0);
             expectPadded(readFile(path(file.name)), file.bytes,
@@ -98,15 +101,18 @@ TEST_F(ProtocolPeers, YmodemAndZmodemBatchesBothWays) {
     for (const auto &[protocol, sender, receiver] :
          {std::tuple{"ymodem", "sb", "rb"}, std::tuple{"zmodem", "sz", "rz"}}) {
         SCOPED_TRACE(protocol);
-        start(QStringList{"send", m_pty.slavePath()} + sources +
-              QStringList{"--protocol", protocol} + line());
-        LrzszPeer in(m_pty.master(), {receiver, "-b"}, m_peerDir.path());
-        ASSERT_EQ(finish(), 0) << m_err.toStdString();
-        EXPECT_EQ(in.wait(), 0);
+        {
+            // One peer at a time on the pty's master.
+            LrzszPeer in(m_pty.master(), {receiver, "-b"}, m_peerDir.path());
+            start(QStringList{"send", m_pty.slavePath()} + sources +
+                  QStringList{"--protocol", protocol} + line());
+            ASSERT_EQ(finish(), 0) << m_err.toStdString();
+            EXPECT_EQ(in.wait(), 0);
+        }
+        LrzszPeer out(m_pty.master(), QStringList{sender, "-b"} + sources, m_peerDir.path());
         start(QStringList{"receive", m_pty.slavePath(), "--protocol", protocol, "--dir",
                           m_dir.path()} +
               line());
-        LrzszPeer out(m_pty.master(), QStringList{sender, "-b"} + sources, m_peerDir.path());
         ASSERT_EQ(finish(), 0) << m_err.toStdString();
         EXPECT_EQ(out.wait(), 0);
         for (const Sized &file : files) {
@@ -125,25 +131,30 @@ TEST_F(ProtocolPeers, YmodemAndZmodemBatchesBothWays) {
 TEST_F(ProtocolPeers, ALossyLineCompletesAndAFarWorseOneFailsWithoutACompleteFile) {
     const QByteArray bytes = randomPayload(300000, 5);
     const QString source = sendFile("lossy.bin", bytes);
+    const QString small = sendFile("small.bin", bytes.left(20000));
+    {
+        LrzszPeer lossy(m_pty.master(), {"sb", "-b", source}, m_peerDir.path(), {20000, 30000, 3});
+        start(QStringList{"receive", m_pty.slavePath(), "--protocol", "ymodem", "--dir",
+                          m_dir.path()} +
+              line());
+        ASSERT_EQ(finish(120000), 0) << m_err.toStdString();
+        EXPECT_EQ(readFile(path("lossy.bin")), bytes);
+        QFile::remove(path("lossy.bin"));
+    }
+    {
+        LrzszPeer worse(m_pty.master(), {"rb", "-b"}, m_peerDir.path(), {500, 500, 4});
+        start(QStringList{"send", m_pty.slavePath(), small, "--protocol", "ymodem"} + line());
+        EXPECT_EQ(finish(240000), 1);
+        EXPECT_NE(worse.wait(), 0);
+        EXPECT_TRUE(m_err.contains("Too many errors in block") || m_err.contains("cancelled") ||
+                    m_err.contains("No answer"))
+            << m_err.toStdString();
+    }
+
+    LrzszPeer worseIn(m_pty.master(), {"sb", "-b", small}, m_peerDir.path(), {500, 500, 5});
     start(QStringList{"receive", m_pty.slavePath(), "--protocol", "ymodem", "--dir", m_dir.path()} +
           line());
-    LrzszPeer lossy(m_pty.master(), {"sb", "-b", source}, m_peerDir.path(), {20000, 30000, 3});
-    ASSERT_EQ(finish(120000), 0) << m_err.toStdString();
-    EXPECT_EQ(readFile(path("lossy.bin")), bytes);
-    QFile::remove(path("lossy.bin"));
-
-    start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "ymodem"} + line());
-    LrzszPeer worse(m_pty.master(), {"rb", "-b"}, m_peerDir.path(), {500, 500, 4});
-    EXPECT_EQ(finish(240000), 1);
-    EXPECT_NE(worse.wait(), 0);
-    EXPECT_TRUE(m_err.contains("Too many errors in block") || m_err.contains("cancelled") ||
-                m_err.contains("No answer"))
-        << m_err.toStdString();
-
-    start(QStringList{"receive", m_pty.slavePath(), "--protocol", "ymodem", "--dir", m_dir.path()} +
-          line());
-    LrzszPeer worseIn(m_pty.master(), {"sb", "-b", source}, m_peerDir.path(), {500, 500, 5});
-    EXPECT_EQ(finish(240000), 1);
+    EXPECT_EQ(finish(240000), 1) << m_err.toStdString();
     worseIn.wait();
     // What arrived stays as a ".part"; nothing looks complete.
     for (const QString &name : received())
@@ -154,19 +165,20 @@ TEST_F(ProtocolPeers, CancelsFromEitherSideAndAReceiverThatNeverStarts) {
     const QByteArray bytes = randomPayload(4 << 20, 6);
     const QString source = sendFile("big.bin", bytes);
     // The other side cancels: rb is interrupted mid-file.
-    start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "ymodem"} + line());
     {
         LrzszPeer rb(m_pty.master(), {"rb", "-b"}, m_peerDir.path(), {0, 0, 1, 4096});
+        start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "ymodem"} + line());
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(peerFile("big.bin")).size() > 8192; }));
         rb.signal(SIGINT);
         EXPECT_EQ(finish(), 1);
         EXPECT_TRUE(m_err.contains("The receiver cancelled")) << m_err.toStdString();
     }
     // Ctrl-C on ours: the far side's sb ends cancelled.
-    start(QStringList{"receive", m_pty.slavePath(), "--protocol", "ymodem", "--dir", m_dir.path()} +
-          line());
     {
         LrzszPeer sb(m_pty.master(), {"sb", "-b", source}, m_peerDir.path(), {0, 0, 1, 4096});
+        start(QStringList{"receive", m_pty.slavePath(), "--protocol", "ymodem", "--dir",
+                          m_dir.path()} +
+              line());
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(path("big.bin.part")).size() > 8192; }));
         ::kill(m_process.processId(), SIGINT);
         EXPECT_EQ(finish(), 1);
@@ -177,9 +189,9 @@ TEST_F(ProtocolPeers, CancelsFromEitherSideAndAReceiverThatNeverStarts) {
     }
     // Ctrl-C on a ZMODEM send: sz is ended with it, and rz sees the cancel.
     QFile::remove(peerFile("big.bin"));
-    start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "zmodem"} + line());
     {
         LrzszPeer rz(m_pty.master(), {"rz", "-b"}, m_peerDir.path(), {0, 0, 1, 4096});
+        start(QStringList{"send", m_pty.slavePath(), source, "--protocol", "zmodem"} + line());
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(peerFile("big.bin")).size() > 8192; }));
         ::kill(m_process.processId(), SIGINT);
         EXPECT_EQ(finish(), 1) << m_err.toStdString();
@@ -240,8 +252,8 @@ TEST_F(ProtocolPeers, YmodemThroughSer2netAndZmodemWithoutLrzsz) {
     ASSERT_TRUE(server.start()) << server.failure().toStdString();
     const QByteArray bytes = randomPayload(200000, 8);
     const QString source = sendFile("net.bin", bytes);
-    start(QStringList{"send", server.portName(), source, "--protocol", "ymodem"} + line());
     LrzszPeer rb(server.device().master(), {"rb", "-b"}, m_peerDir.path());
+    start(QStringList{"send", server.portName(), source, "--protocol", "ymodem"} + line());
     ASSERT_EQ(finish(), 0) << m_err.toStdString();
     EXPECT_EQ(rb.wait(), 0);
     EXPECT_EQ(readFile(peerFile("net.bin")), bytes);
