@@ -142,7 +142,7 @@ void LrzszPeer::relay(int master, unsigned baud, LineNoise noise) {
     while (m_running) {
         if (noise.chunk < qsizetype(sizeof buffer))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        open = open || configured(master, speed);
+        open = open || baud == 0 || configured(master, speed);
         pollfd fds[2] = {{master, POLLIN, 0}, {open && !peerGone ? m_socket : -1, POLLIN, 0}};
         if (::poll(fds, 2, 20) <= 0)
             continue;

@@ -24,7 +24,7 @@ class LrzszPeer {
 public:
     // Runs `command` in `directory`. What it writes reaches the pty only once the program
     // under test has set the line to `baud` (its open drops what was queued before): start the
-    // program after the peer.
+    // program after the peer. A baud of 0 lets everything through at once.
     LrzszPeer(int master, const QStringList &command, const QString &directory,
               LineNoise noise = {}, unsigned baud = 115200);
     ~LrzszPeer();
