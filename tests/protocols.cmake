@@ -10,3 +10,6 @@ add_dependencies(test_protocol_peers kalvosan_cli)
 add_test(NAME test_protocol_peers COMMAND test_protocol_peers)
 set_tests_properties(test_protocol_peers PROPERTIES ENVIRONMENT "${kv_test_environment}"
                      TIMEOUT 600)
+
+# The window's protocol menu and transfers, through its widgets.
+kv_add_test(test_app_protocols test_app_protocols.cpp test_lrzsz_peer.cpp)

@@ -35,9 +35,11 @@ TEST_F(SettingsTest, FirstRunShowsDefaultsAndExitWritesEveryValue) {
     dialog->OnCancel();
     QSettings s = store();
     s.beginGroup("Settings");
-    // The eleven of the window's controls, and whether captures record arrival times.
-    EXPECT_EQ(s.childKeys().size(), 12);
+    // The eleven of the window's controls, whether captures record arrival times, and the
+    // transfer protocol.
+    EXPECT_EQ(s.childKeys().size(), 13);
     EXPECT_EQ(s.value("times").toString(), "0");
+    EXPECT_EQ(s.value("protocol").toString(), "none");
     EXPECT_EQ(s.value("port").toString(), "COM3");
     EXPECT_EQ(s.value("datab").toString(), "8");
     EXPECT_EQ(s.value("stopb").toString(), "1");
