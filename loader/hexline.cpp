@@ -10,18 +10,42 @@ constexpr char16_t kDigits[] = u"0123456789ABCDEF";
 // The two digits and the ASCII character of every byte value, looked up rather than computed:
 // on arbitrary data the printable-or-not branch mispredicts so often that the tables make a
 // load's 32,736 lines about five times faster.
-struct ByteTables {
-    char16_t pair[256][2];
-    char16_t ascii[256];
+template <class Char> struct ByteTables {
+    Char pair[256][2];
+    Char ascii[256];
     constexpr ByteTables() : pair(), ascii() {
         for (int b = 0; b < 256; ++b) {
-            pair[b][0] = kDigits[b >> 4];
-            pair[b][1] = kDigits[b & 0xF];
-            ascii[b] = asciiFor(static_cast<std::uint8_t>(b));
+            pair[b][0] = Char(kDigits[b >> 4]);
+            pair[b][1] = Char(kDigits[b & 0xF]);
+            ascii[b] = Char(asciiFor(static_cast<std::uint8_t>(b)));
         }
     }
 };
-constexpr ByteTables kTables;
+template <class Char> constexpr ByteTables<Char> kTables;
+
+// Column 5 on: the cells written one after the other (blanks between them, one more between
+// groups of four), so that a full line is a straight run of stores.
+template <class Char> int writeCells(Char *out, const std::uint8_t *bytes, int count) {
+    const ByteTables<Char> &tables = kTables<Char>;
+    Char *p = out;
+    *p++ = Char(' ');
+    *p++ = Char(' ');
+    for (int j = 0; j < kBytesPerLine; ++j) {
+        if (j % 4 == 0 && j > 0)
+            *p++ = Char(' ');
+        if (j < count) {
+            std::memcpy(p, tables.pair[bytes[j]], sizeof(Char[2]));
+        } else {
+            p[0] = p[1] = Char(' ');
+        }
+        p[2] = Char(' ');
+        p += 3;
+    }
+    *p++ = Char(' ');
+    for (int j = 0; j < count; ++j)
+        p[j] = tables.ascii[bytes[j]];
+    return int(p - out) + count;
+}
 
 int writeLabel(char16_t *out, int lineCount) {
     // "%04X": at least four digits, more when the count needs them.
@@ -53,16 +77,17 @@ void setLabelDigits(char16_t *line, int lineCount) {
     }
 }
 
+int formatCells(char16_t *out, const std::uint8_t *bytes, int count) {
+    return writeCells(out, bytes, count);
+}
+
+int formatCells(char *out, const std::uint8_t *bytes, int count) {
+    return writeCells(out, bytes, count);
+}
+
 int formatLine(char16_t *out, int lineCount, const std::uint8_t *bytes, int count) {
     const int labelLength = writeLabel(out, lineCount);
-    char16_t *line = out + labelLength - kLabelLength; // columns are counted from here
-    for (int c = kLabelLength; c < kHexPartLength; ++c)
-        line[c] = u' ';
-    for (int j = 0; j < count; ++j) {
-        std::memcpy(line + highDigitColumn(j), kTables.pair[bytes[j]], sizeof(char16_t[2]));
-        line[kAsciiColumn + j] = kTables.ascii[bytes[j]];
-    }
-    return labelLength - kLabelLength + kHexPartLength + count;
+    return labelLength + writeCells(out + labelLength, bytes, count);
 }
 
 QString formatLine(int lineCount, const std::uint8_t *bytes, int count) {

@@ -43,6 +43,12 @@ QString label(int lineCount);
 int formatLine(char16_t *out, int lineCount, const std::uint8_t *bytes, int count);
 QString formatLine(int lineCount, const std::uint8_t *bytes, int count);
 
+// Writes what follows the label of a line of `count` bytes (1..16): columns 5 on, the byte
+// cells padded to the ASCII part and the ASCII characters, 54 + count characters into `out`.
+// For the editor's lines (char16_t) and for text listings (char).
+int formatCells(char16_t *out, const std::uint8_t *bytes, int count);
+int formatCells(char *out, const std::uint8_t *bytes, int count);
+
 // Overwrites the four label digits of a line already formatted (count must be <= 0xFFFF).
 void setLabelDigits(char16_t *line, int lineCount);
 
