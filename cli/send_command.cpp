@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/termination.h"
 #include "transmit/send_session.h"
+#include "transmit/timing_picture.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -38,8 +39,10 @@ QList<QCommandLineOption> sendOptions() {
          QStringLiteral("SECONDS")},
         {QStringLiteral("report"),
          QStringLiteral("Writes what is known of the send to FILE as JSON: the bytes sent, the "
-                        "time and the throughput, and the timing report of a send byte by byte. "
-                        "FILE is created before anything is sent."),
+                        "time and the throughput, and the timing report of a send byte by byte "
+                        "with the histogram of its gaps. A FILE ending in .svg gets the report "
+                        "and the histogram as a picture instead. FILE is created before anything "
+                        "is sent."),
          QStringLiteral("FILE")},
         {QStringLiteral("hex"),
          QStringLiteral("Sends these bytes instead of a file: pairs of hex digits, with or "
@@ -206,15 +209,17 @@ private:
     }
 
     // The timing of a send byte by byte for a person on standard error, and what is known of
-    // any send (bytes, time, throughput, the timing) as JSON.
+    // any send (bytes, time, throughput, the timing) as JSON, or the timing as a picture.
     void report(const transmit::SendResult &result) {
         if (result.timing.bytes > 0 && !quiet())
             std::fprintf(stderr, "%s\n", qPrintable(transmit::timingReportText(result.timing)));
         if (!m_report.isOpen())
             return;
-        const QByteArray json =
-            transmit::sendReportJson(result.sent, result.durationNs, result.timing);
-        if (!platform::writeAndClose(m_report, json.constData(), json.size())) {
+        const QByteArray text =
+            m_reportPath.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)
+                ? transmit::timingSvg(result.timing)
+                : transmit::sendReportJson(result.sent, result.durationNs, result.timing);
+        if (!platform::writeAndClose(m_report, text.constData(), text.size())) {
             printError(QStringLiteral("Could not write file ") + m_reportPath);
             m_exitCode = kExitFailure;
         }

@@ -30,9 +30,15 @@ inline constexpr int kLoaderLineLimit = kLoaderByteLimit / kBytesPerLine;
 // The highest offset the range dialog accepts and the cap of an editor send (0x7FD10).
 inline constexpr int kRangeLimit = 0x7FD10;
 
-constexpr int highDigitColumn(int byteIndex) { return 7 + 3 * byteIndex + byteIndex / 4; }
-constexpr int asciiColumn(int byteIndex) { return kAsciiColumn + byteIndex; }
-constexpr char16_t asciiFor(std::uint8_t b) { return (b >= 0x20 && b <= 0x7E) ? b : u'.'; }
+constexpr int highDigitColumn(int byteIndex) {
+    return 7 + 3 * byteIndex + byteIndex / 4;
+}
+constexpr int asciiColumn(int byteIndex) {
+    return kAsciiColumn + byteIndex;
+}
+constexpr char16_t asciiFor(std::uint8_t b) {
+    return (b >= 0x20 && b <= 0x7E) ? b : u'.';
+}
 
 // Writes the label of a line ("%04X0") for the given line count.
 QString label(int lineCount);

@@ -40,6 +40,22 @@ void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running) {
         WaitUntil(steadyNanoseconds() + ns, running);
 }
 
+bool SendSchedule::byteDone(std::int64_t doneNs, std::int64_t pauseNs) {
+    pauseNs = std::max<std::int64_t>(pauseNs, 0);
+    bool late = false;
+    // The first byte of a schedule went when it could, not at a due time: its write (often the
+    // slowest, with cold caches) says nothing of how long a write takes.
+    if (m_scheduled) {
+        const std::int64_t took = std::max<std::int64_t>(doneNs - m_dueNs, 0);
+        m_leadNs = m_leadNs < 0 ? took : std::min(took, m_leadNs);
+        late = took - m_leadNs > std::int64_t(double(m_pauseNs) * kLateShare);
+    }
+    m_dueNs = (m_scheduled && !late ? m_dueNs : doneNs - leadNs()) + pauseNs;
+    m_pauseNs = pauseNs;
+    m_scheduled = true;
+    return late;
+}
+
 ProgressScale::ProgressScale(qint64 length) {
     constexpr qint64 kIntMax = std::numeric_limits<int>::max();
     const qint64 bytes = std::max<qint64>(length, 0);

@@ -45,6 +45,36 @@ void WaitUntil(std::int64_t dueNs, const std::atomic<bool> &running);
 // The same for a wait of ns from now; nothing happens for ns <= 0.
 void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running);
 
+// When each byte of a send byte by byte is due. The schedule is absolute: a byte's write is due
+// one pause after the previous byte's due time, not after its completion, so the time a write
+// takes falls inside the pause instead of adding to it. A byte is late when its write took more
+// than kLateShare of its pause longer than the quickest write of the schedule (the system call
+// and a byte's time on the line are a steady cost, not a delay): the device held it, or the
+// machine was busy. A late byte starts the schedule again from its own completion, so there is
+// never a burst of bytes to catch up, and no gap ends more than that share of the pause early.
+class SendSchedule {
+public:
+    static constexpr double kLateShare = 0.02;
+
+    // The next byte goes out at once and starts a schedule (the first byte, or the first after
+    // whole chunks).
+    void restart() { m_scheduled = false; }
+    // When the next byte's write is due (steady clock, ns); 0, long past, for at once.
+    std::int64_t writeAt() const { return m_scheduled ? m_dueNs : 0; }
+    // The write that was due at writeAt() completed at doneNs; the next byte is due pauseNs
+    // after this byte's due time (the first byte and a late one: after its completion, less
+    // the quickest write). True when this byte was late.
+    bool byteDone(std::int64_t doneNs, std::int64_t pauseNs);
+    // The least time a write of this send took from its due time to its completion.
+    std::int64_t leadNs() const { return m_leadNs < 0 ? 0 : m_leadNs; }
+
+private:
+    bool m_scheduled = false;
+    std::int64_t m_dueNs = 0;   // when the next byte's write is due
+    std::int64_t m_pauseNs = 0; // the pause that leads to the next byte
+    std::int64_t m_leadNs = -1; // none measured yet
+};
+
 // The progress bar takes int; a file beyond that range is shown in units of `divisor` bytes.
 class ProgressScale {
 public:

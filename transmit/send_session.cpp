@@ -66,7 +66,7 @@ bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::Send
     m_sent = 0;
     m_length = m_source.length();
     m_nextLengthNs = 0;
-    m_nextByteNs = 0;
+    m_schedule.restart();
     m_reported = false;
     m_gaps.start(options.lineDelayMs);
     m_timed = false;
@@ -289,6 +289,7 @@ ChunkResult SendSession::writeChunk(const char *data, std::uint32_t count) {
         return SendChunkDelayed(data, count);
     paceForWholeChunks();
     m_gaps.interrupt();
+    m_schedule.restart();
     if (m_options.lineDelayMs > 0)
         return SendChunkByLines(data, count);
     return m_mode2 ? WriteOnce(data, count) : WriteFully(data, count);
@@ -305,17 +306,17 @@ void SendSession::paceForWholeChunks() {
     m_wholeChunkPace = true;
 }
 
-// Each byte's write is complete (the output queue empty) before its pause starts, so the
-// pause is the gap the device sees between bytes; the time of each completion is recorded.
-// The pause after a byte is waited for before the next one, whose due time is counted from
-// the completion: what the worker does meanwhile (the progress, reading the next chunk of
-// the file) is part of the pause instead of adding to it.
+// Each byte's write is complete (the output queue empty) before the next one starts, and the
+// time of each completion is recorded: the gaps between them are what the device sees. The due
+// times come from the schedule, counted from the previous byte's due time, so the write itself
+// and what the worker does between bytes (the progress, reading the next chunk of the file)
+// fall inside the pause instead of adding to it.
 ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count) {
     if (!m_preciseTiming)
         keepPreciseTime();
     const std::int64_t lineDelay = transmit::delayNanoseconds(m_options.lineDelayMs);
     for (std::uint32_t i = 0; i < count; ++i) {
-        transmit::WaitUntil(m_nextByteNs, m_running);
+        transmit::WaitUntil(m_schedule.writeAt(), m_running);
         const ChunkResult byte = m_mode2 ? WriteOnce(data + i, 1) : WriteFully(data + i, 1);
         if (byte.end != WriteEnd::Written)
             return {byte.end, qint64(i) + byte.taken};
@@ -324,7 +325,7 @@ ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count)
         // The delay may change while the send runs: each byte gets the one asked for now.
         const double delay = m_delayMs;
         m_gaps.byteDone(done, delay, lineEnd);
-        m_nextByteNs = done + transmit::delayNanoseconds(delay) + (lineEnd ? lineDelay : 0);
+        m_schedule.byteDone(done, transmit::delayNanoseconds(delay) + (lineEnd ? lineDelay : 0));
         reportProgress(m_sent + i + 1, done);
     }
     return {WriteEnd::Written, count};

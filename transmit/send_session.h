@@ -159,7 +159,7 @@ private:
     bool m_reported = false;
     qint64 m_length = 0;
     std::int64_t m_nextLengthNs = 0;
-    std::int64_t m_nextByteNs = 0;
+    transmit::SendSchedule m_schedule;
     transmit::GapRecorder m_gaps;
     bool m_timed = false;
     bool m_wholeChunkPace = false;
