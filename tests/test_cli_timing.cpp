@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -39,6 +40,31 @@ TEST_F(CliTiming, ASendByteByByteReportsItsTimingWithTheLineDelay) {
     EXPECT_DOUBLE_EQ(report.value("line_delay_ms").toDouble(), 3);
     // The largest gap holds a line delay: at least 3.5 ms.
     EXPECT_GE(report.value("largest_ms").toDouble(), 3.5);
+    // Every gap in one bar of the histogram, the bars in order, and the count of early gaps.
+    const QJsonArray bars = report.value("histogram").toArray();
+    EXPECT_GE(bars.size(), 3);
+    qint64 inBars = 0;
+    for (qsizetype i = 0; i < bars.size(); ++i) {
+        inBars += bars[i].toObject().value("count").toInteger();
+        if (i > 0) {
+            EXPECT_GT(bars[i].toObject().value("lower_ms").toDouble(),
+                      bars[i - 1].toObject().value("lower_ms").toDouble());
+        }
+    }
+    EXPECT_EQ(inBars, 13);
+    EXPECT_TRUE(report.contains("early_gaps"));
+
+    // The same report as a picture.
+    start({"send", m_pty.slavePath(), path("lines.txt"), "--delay", "0.5", "--report",
+           path("report.SVG")});
+    EXPECT_EQ(m_pty.read(int(lines.size()), 20000), lines);
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    const QByteArray svg = readFile(path("report.SVG"));
+    EXPECT_TRUE(svg.startsWith("<?xml")) << svg.constData();
+    EXPECT_TRUE(svg.contains("<desc>Histogram of 13 gaps between bytes: median "))
+        << svg.constData();
+    EXPECT_TRUE(svg.contains("<rect ")) << svg.constData();
+    EXPECT_TRUE(svg.trimmed().endsWith("</svg>")) << svg.constData();
 
     m_err.clear();
     start({"send", m_pty.slavePath(), path("lines.txt"), "--delay", "-1", "--line-delay", "2"});
