@@ -130,13 +130,7 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return f.fileName();
 }
 
-// The machine's load average over the last minute, five and fifteen, as /proc/loadavg has it.
-QString loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readLine()).section(u' ', 0, 2);
-}
+using bench::loadAverage;
 
 struct Gaps {
     bool complete = false; // every byte arrived
