@@ -46,9 +46,10 @@ bool SendSchedule::byteDone(std::int64_t doneNs, std::int64_t pauseNs) {
     // The first byte of a schedule went when it could, not at a due time: its write (often the
     // slowest, with cold caches) says nothing of how long a write takes.
     if (m_scheduled) {
+        // Judged by the quickest write before it: the first one timed, when slow, is late too.
         const std::int64_t took = std::max<std::int64_t>(doneNs - m_dueNs, 0);
+        late = took - leadNs() > std::int64_t(double(m_pauseNs) * kLateShare);
         m_leadNs = m_leadNs < 0 ? took : std::min(took, m_leadNs);
-        late = took - m_leadNs > std::int64_t(double(m_pauseNs) * kLateShare);
     }
     m_dueNs = (m_scheduled && !late ? m_dueNs : doneNs - leadNs()) + pauseNs;
     m_pauseNs = pauseNs;
