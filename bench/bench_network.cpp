@@ -17,7 +17,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -89,12 +91,13 @@ double kalvosanRound(Ser2net &server, const QByteArray &input, const QString &di
 }
 
 // Gaps in ms between successive bytes as the device received them.
-std::vector<double> deviceGaps(Ser2net &server, const std::function<void()> &run) {
+std::vector<double> deviceGaps(Ser2net &server, const char *who, const std::function<void()> &run) {
     bench::Device device(server.device().master(), kPerByte);
     run();
     bench::runUntil([&] { return device.done(); }, 30000);
     if (!device.done())
-        throw std::runtime_error("a send byte by byte stalled");
+        throw std::runtime_error(std::string("a send byte by byte stalled: ") + who + ", " +
+                                 std::to_string(device.received()) + " bytes arrived");
     std::vector<double> gaps;
     const auto &stamps = device.stamps();
     for (size_t i = 1; i < stamps.size(); ++i)
@@ -142,8 +145,9 @@ bool compare(const char *what, const std::vector<double> &ours, const std::vecto
     const double a = bench::median(ours);
     const double b = bench::median(theirs);
     const bool noWorse = a <= b * 1.02;
-    std::printf("  %-8s kalvosan-cli %7.3f %s   python3-serial %7.3f %s   %s\n", what, a, unit, b,
-                unit, noWorse ? "no worse" : "WORSE");
+    const int decimals = std::strcmp(unit, "ms") == 0 ? 3 : 0;
+    std::printf("  %-8s kalvosan-cli %7.*f %s   python3-serial %7.*f %s   %s\n", what, decimals, a,
+                unit, decimals, b, unit, noWorse ? "no worse" : "WORSE");
     return noWorse;
 }
 
@@ -179,10 +183,10 @@ int main(int argc, char **argv) {
         GapFigures ours, theirs;
         for (int round = 0; round < kRounds; ++round) {
             QProcess send, python;
-            ours.add(deviceGaps(server, [&] {
+            ours.add(deviceGaps(server, "kalvosan-cli", [&] {
                 runToEnd(send, cli(), {"send", server.portName(), file, "--delay", "1"});
             }));
-            theirs.add(deviceGaps(server, [&] {
+            theirs.add(deviceGaps(server, "python3-serial", [&] {
                 runToEnd(python, "/usr/bin/python3",
                          {"-c", kPythonSender, server.portName(), file});
             }));
