@@ -23,28 +23,17 @@ template <class Char> struct ByteTables {
 };
 template <class Char> constexpr ByteTables<Char> kTables;
 
-// Column 5 on: the cells written one after the other (blanks between them, one more between
-// groups of four), so that a full line is a straight run of stores.
+// Column 5 on: blanks, then each byte's two digits and its character at their columns.
 template <class Char> int writeCells(Char *out, const std::uint8_t *bytes, int count) {
     const ByteTables<Char> &tables = kTables<Char>;
-    Char *p = out;
-    *p++ = Char(' ');
-    *p++ = Char(' ');
-    for (int j = 0; j < kBytesPerLine; ++j) {
-        if (j % 4 == 0 && j > 0)
-            *p++ = Char(' ');
-        if (j < count) {
-            std::memcpy(p, tables.pair[bytes[j]], sizeof(Char[2]));
-        } else {
-            p[0] = p[1] = Char(' ');
-        }
-        p[2] = Char(' ');
-        p += 3;
+    for (int c = 0; c < kHexPartLength - kLabelLength; ++c)
+        out[c] = Char(' ');
+    for (int j = 0; j < count; ++j) {
+        std::memcpy(out + highDigitColumn(j) - kLabelLength, tables.pair[bytes[j]],
+                    sizeof(Char[2]));
+        out[kAsciiColumn - kLabelLength + j] = tables.ascii[bytes[j]];
     }
-    *p++ = Char(' ');
-    for (int j = 0; j < count; ++j)
-        p[j] = tables.ascii[bytes[j]];
-    return int(p - out) + count;
+    return kHexPartLength - kLabelLength + count;
 }
 
 int writeLabel(char16_t *out, int lineCount) {
