@@ -60,9 +60,14 @@ public:
                        on ? telnet::Control::RtsOn : telnet::Control::RtsOff);
     }
     bool enableRs485() override { return false; }
+    bool setBreak(bool on) override {
+        return request(telnet::ComPortCommand::SetControl,
+                       on ? telnet::Control::BreakOn : telnet::Control::BreakOff);
+    }
 
     qint64 read(char *buffer, qint64 capacity) override;
-    Readiness waitReadable(int timeoutMs) override;
+    using Port::waitReadable;
+    Readiness waitReadable(int timeoutMs, int wakeFd) override;
     // Complete when the socket has taken every byte: each write leaves in a segment of its own.
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,

@@ -174,16 +174,18 @@ qint64 NetworkPort::read(char *buffer, qint64 capacity) {
     return 0;
 }
 
-Readiness NetworkPort::waitReadable(int timeoutMs) {
+Readiness NetworkPort::waitReadable(int timeoutMs, int wakeFd) {
     if (m_fd < 0 || m_peerClosed)
         return Readiness::HungUp;
-    pollfd p{m_fd, POLLIN | POLLRDHUP, 0};
-    const int n = ::poll(&p, 1, timeoutMs);
+    pollfd p[2] = {{m_fd, POLLIN | POLLRDHUP, 0}, {wakeFd, POLLIN, 0}};
+    const int n = ::poll(p, wakeFd >= 0 ? 2 : 1, timeoutMs);
     if (n < 0)
         return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
     if (n == 0)
         return Readiness::TimedOut;
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) == 0)
+    if (p[0].revents == 0)
+        return Readiness::Woken;
+    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) == 0)
         return Readiness::Readable;
     // What the server sent before it went is still input.
     int queued = 0;

@@ -28,7 +28,16 @@ struct WriteResult {
     qint64 taken = 0;
 };
 
-enum class Readiness { Readable, TimedOut, HungUp };
+// Woken: the wait's wake descriptor became readable before any input came.
+enum class Readiness { Readable, TimedOut, HungUp, Woken };
+
+// The modem lines a device drives, where the port can tell them.
+struct InputLines {
+    bool cts = false;
+    bool dsr = false;
+    bool dcd = false;
+    bool ri = false;
+};
 
 // Where a write counts as complete, and so where a per-byte pause is measured from.
 enum class Completion {
@@ -57,12 +66,18 @@ public:
     virtual bool setDtr(bool on) = 0;
     virtual bool setRts(bool on) = 0;
     virtual bool enableRs485() = 0;
+    // Holds the line in the break condition, or ends it; false where the port cannot.
+    virtual bool setBreak(bool on) = 0;
+    // None where the port cannot tell (a pty, a server across the network).
+    virtual std::optional<InputLines> inputLines() const { return std::nullopt; }
 
     // Takes what is queued, up to capacity, without waiting: the count, 0 for none, -1 on error.
     virtual qint64 read(char *buffer, qint64 capacity) = 0;
-    // Waits up to timeoutMs for input. After a hang-up this returns at once every time (once
-    // the bytes that came before it are read), so a caller keeps its own pace.
-    virtual Readiness waitReadable(int timeoutMs) = 0;
+    // Waits up to timeoutMs for input, or until `wakeFd` (when not -1) is readable. After a
+    // hang-up this returns at once every time (once the bytes that came before it are read),
+    // so a caller keeps its own pace.
+    virtual Readiness waitReadable(int timeoutMs, int wakeFd) = 0;
+    Readiness waitReadable(int timeoutMs) { return waitReadable(timeoutMs, -1); }
     // Writes without ever blocking for long: towards the time-out (none: until done or the run
     // flag drops), looking at the run flag at least every 50 ms.
     virtual WriteResult write(const char *data, qint64 size,

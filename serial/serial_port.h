@@ -43,11 +43,14 @@ public:
     bool setDtr(bool on) override;
     bool setRts(bool on) override;
     bool enableRs485() override;
+    bool setBreak(bool on) override;
+    std::optional<InputLines> inputLines() const override;
 
     // Bytes queued for reading; -1 when the port is gone.
     qint64 bytesAvailable() const;
     qint64 read(char *buffer, qint64 capacity) override;
-    Readiness waitReadable(int timeoutMs) override;
+    using Port::waitReadable;
+    Readiness waitReadable(int timeoutMs, int wakeFd) override;
     // Complete once the output queue is empty as well.
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,

@@ -267,16 +267,30 @@ qint64 SerialPort::read(char *buffer, qint64 capacity) {
     }
 }
 
-Readiness SerialPort::waitReadable(int timeoutMs) {
+bool SerialPort::setBreak(bool on) {
+    return m_fd >= 0 && ::ioctl(m_fd, on ? TIOCSBRK : TIOCCBRK) == 0;
+}
+
+std::optional<InputLines> SerialPort::inputLines() const {
+    int lines = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, TIOCMGET, &lines) != 0)
+        return std::nullopt;
+    return InputLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0,
+                      (lines & TIOCM_CD) != 0, (lines & TIOCM_RI) != 0};
+}
+
+Readiness SerialPort::waitReadable(int timeoutMs, int wakeFd) {
     if (m_fd < 0)
         return Readiness::HungUp;
-    pollfd p{m_fd, POLLIN, 0};
-    const int n = ::poll(&p, 1, timeoutMs);
+    pollfd p[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int n = ::poll(p, wakeFd >= 0 ? 2 : 1, timeoutMs);
     if (n < 0)
         return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
     if (n == 0)
         return Readiness::TimedOut;
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0)
+    if (p[0].revents == 0)
+        return Readiness::Woken;
+    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0)
         return Readiness::Readable;
     // A hung-up port also reports POLLIN; only bytes that came before the hang-up are input.
     return bytesAvailable() > 0 ? Readiness::Readable : Readiness::HungUp;

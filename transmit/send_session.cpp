@@ -116,7 +116,7 @@ void SendSession::setMode2(bool mode2) {
 void SendSession::abort() {
     m_running = false;
     // The device sees the end at once, not only when the worker has left its current write.
-    if (busy() && m_port)
+    if (busy() && m_port && !m_options.lentPort)
         m_port->setDtr(false);
 }
 
@@ -185,7 +185,8 @@ SendSession::Outcome SendSession::sendChunks() {
 }
 
 void SendSession::SendWorker(std::uint64_t generation) {
-    serial::startLines(*m_port, m_options.port, m_running);
+    if (!m_options.lentPort)
+        serial::startLines(*m_port, m_options.port, m_running);
     const std::int64_t began = transmit::steadyNanoseconds();
     const Outcome outcome = sendChunks();
     const std::int64_t duration = transmit::steadyNanoseconds() - began;
@@ -212,10 +213,12 @@ void SendSession::SendWorker(std::uint64_t generation) {
     const bool monitor = outcome.end == SendEnd::Done && m_options.replyMonitor && m_running;
     if (monitor)
         ReplyMonitor(generation);
-    m_port->setDtr(false);
+    if (!m_options.lentPort)
+        m_port->setDtr(false);
     // The bytes of a complete send reach the device before the port may be closed; those of
-    // an aborted or failed one were dropped, and a monitored one went out long ago.
-    if (outcome.end == SendEnd::Done && !monitor)
+    // an aborted or failed one were dropped, and a monitored one went out long ago. A lent
+    // port is not closed.
+    if (outcome.end == SendEnd::Done && !monitor && !m_options.lentPort)
         m_port->finishOutput(m_running);
     m_running = false;
     m_worker.post(generation, [this, result] {

@@ -35,6 +35,9 @@ struct SendOptions {
     bool mode2 = false;
     // After the last byte the session stays, showing what the device answers, until aborted.
     bool replyMonitor = false;
+    // The port is lent by another session (a terminal) and goes back to it: the modem lines
+    // stay as that session holds them, and the connection of a network port stays up.
+    bool lentPort = false;
 };
 
 // How a send ended, and what went out.
