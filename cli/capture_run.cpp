@@ -189,27 +189,33 @@ serial::OpenedPort CaptureRun::openPort(const CaptureRequest &request) {
     return opened;
 }
 
-// A name given on the command line is that file, replaced; a name of the stored numbering
-// is never one already in use: the capture takes the next number that is free, so that it
-// empties no earlier capture and writes into none another capture holds.
-QString CaptureRun::openFile(CaptureRequest &request) {
+QString openNumberedFile(CaptureRequest &request, const CaptureFileOpener &open) {
     const platform::Creation creation =
         request.nameGiven ? platform::Creation::Replace : platform::Creation::New;
     for (int tried = 1;; ++tried) {
         CaptureOptions &options = request.options;
         options.path = capturePath(request.directory, request.name);
         options.header = captureHeader(request.name);
-        const QString error =
-            m_session.openFile(options.path, options.header, options.arrivalTimes, creation);
+        int reason = 0;
+        const QString error = open(options, creation, reason);
         if (error.isEmpty())
             return {};
-        const int reason = m_session.fileError();
         const QString next = advanceCaptureFileName(request.name);
         const bool inUse = reason == EEXIST || reason == EWOULDBLOCK;
         if (request.nameGiven || !inUse || next == request.name || tried == kMostNamesTried)
             return error + QStringLiteral(": ") + platform::errorText(reason);
         request.name = next;
     }
+}
+
+QString CaptureRun::openFile(CaptureRequest &request) {
+    return openNumberedFile(request, [this](const CaptureOptions &options,
+                                            platform::Creation creation, int &error) {
+        const QString message =
+            m_session.openFile(options.path, options.header, options.arrivalTimes, creation);
+        error = m_session.fileError();
+        return message;
+    });
 }
 
 QString CaptureRun::progressText() const {

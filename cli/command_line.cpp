@@ -10,9 +10,13 @@ namespace cli {
 
 namespace {
 
+QString g_prefix = QStringLiteral("kalvosan-cli: ");
+const char *g_lineEnd = "\n";
+
 void printLine(std::FILE *stream, const QString &text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
+    std::fputs(g_lineEnd, stream);
+    std::fflush(stream);
 }
 
 // QTimer counts in int milliseconds.
@@ -30,18 +34,27 @@ bool quiet() {
     return g_quiet;
 }
 
+void setMessageStyle(const QString &prefix, const char *lineEnd) {
+    g_prefix = prefix;
+    g_lineEnd = lineEnd;
+}
+
+const char *messageLineEnd() {
+    return g_lineEnd;
+}
+
 void printError(const QString &text) {
-    printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+    printLine(stderr, g_prefix + text);
 }
 
 void printNote(const QString &text) {
     if (!g_quiet)
-        printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+        printLine(stderr, g_prefix + text);
 }
 
 void printWarning(const QString &text) {
     if (!g_quiet)
-        printLine(stderr, kProgramName + QStringLiteral(": warning: ") + text);
+        printLine(stderr, g_prefix + QStringLiteral("warning: ") + text);
 }
 
 int usageError(const QString &command, const QString &message) {

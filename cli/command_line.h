@@ -23,6 +23,11 @@ inline const QString kPortDescription = QStringLiteral(
     "The serial port: COM1, ttyUSB0, /dev/ttyUSB0, a /dev/serial/by-id/... name, or a serial "
     "server's port, rfc2217://HOST:PORT or tcp://HOST:PORT.");
 
+// The terminal's own messages start with "[kalvosan] " instead of the program's name, and end
+// with "\r\n" while the user's terminal is in raw mode (its output is not translated).
+void setMessageStyle(const QString &prefix, const char *lineEnd);
+const char *messageLineEnd();
+
 // "kalvosan-cli: " and the text, on standard error.
 void printError(const QString &text);
 void printWarning(const QString &text);

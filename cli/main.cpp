@@ -20,7 +20,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"ports", cli::runPorts}, {"capture", cli::runCapture}, {"monitor", cli::runMonitor},
-    {"send", cli::runSend},   {"hex", cli::runHex},
+    {"send", cli::runSend},   {"hex", cli::runHex},         {"term", cli::runTerm},
 };
 
 void describe(QCommandLineParser &parser) {
@@ -32,7 +32,8 @@ void describe(QCommandLineParser &parser) {
                        "  capture   captures what a device sends into a numbered file\n"
                        "  monitor   shows what a device sends as hex lines, live\n"
                        "  send      sends a file, standard input or given bytes to a device\n"
-                       "  hex       prints a file as the window's hex editor pane shows it\n\n"
+                       "  hex       prints a file as the window's hex editor pane shows it\n"
+                       "  term      a terminal: types to a device and shows what it answers\n\n"
                        "'kalvosan-cli COMMAND --help' describes a command."));
     parser.addHelpOption();
     parser.addVersionOption();

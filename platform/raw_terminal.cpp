@@ -13,6 +13,8 @@ bool isTerminal(int fd) {
     return ::isatty(fd) == 1;
 }
 
+RawTerminal::RawTerminal() = default;
+
 RawTerminal::~RawTerminal() {
     restore();
 }

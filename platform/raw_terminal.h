@@ -11,7 +11,7 @@ bool isTerminal(int fd);
 
 class RawTerminal {
 public:
-    RawTerminal() = default;
+    RawTerminal();
     // Puts the mode back if it was changed.
     ~RawTerminal();
     RawTerminal(const RawTerminal &) = delete;
