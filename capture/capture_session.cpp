@@ -296,7 +296,8 @@ void CaptureSession::beginOn(ReceiveLoop &loop) {
     if (m_options.portInUse)
         return;
     serial::startLines(*m_port, m_options.port, m_running);
-    loop.dropWaiting();
+    if (m_options.dropEarlyBytes)
+        loop.dropWaiting();
 }
 
 void CaptureSession::ReceiveWorker(std::uint64_t generation) {

@@ -59,6 +59,9 @@ struct CaptureOptions {
     // log begun midway): what waits in it is the device's latest, not old, and the modem
     // lines stay as they are.
     bool portInUse = false;
+    // What came between the open (which drops both queues) and the worker's start is dropped
+    // too, as a capture's old bytes; a terminal keeps it (a board's first words after DTR).
+    bool dropEarlyBytes = true;
     // The owner's work for the port (a terminal's keys, a break, the modem lines), done on the
     // worker between its reads, so that no other thread uses a port that a reconnect may
     // replace. The worker also wakes when `wakeFd` (if not -1) becomes readable. A write the

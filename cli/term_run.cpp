@@ -81,6 +81,7 @@ int TermRun::run() {
 }
 
 QString TermRun::start() {
+    setMessageStyle(QStringLiteral("[kalvosan] "), "\n");
     const QString portName = m_request.port.portName;
     serial::OpenedPort opened = serial::openPort(m_request.port, &platform::untilTerminated());
     if (!opened && !platform::untilTerminated().load())
@@ -111,7 +112,7 @@ QString TermRun::start() {
                             : (m_request.eolOut ? std::optional<char>('\n') : std::nullopt);
     m_view.emplace(m_request.view, arrival::WallClock::now());
     m_lastInputNs = nowNs();
-    term::TerminalOptions options{m_request.port, screen(), kStandardOutput};
+    term::TerminalOptions options{m_request.port, screen(), QStringLiteral("standard output")};
     if (!m_session.start(std::move(opened.port), options))
         return QStringLiteral("Could not start the terminal");
     if (m_connected && m_interactive)

@@ -36,6 +36,7 @@ CaptureOptions TerminalSession::captureOptions(bool portInUse) {
     options.path = m_capture.path();
     options.arrivalTimes = m_logTimes;
     options.portInUse = portInUse;
+    options.dropEarlyBytes = false;
     options.consumerName = m_options.screenName;
     options.consumer = [this, screen = m_options.screen](const CapturedBurst &burst,
                                                          const std::atomic<bool> &running) {
@@ -50,7 +51,9 @@ CaptureOptions TerminalSession::captureOptions(bool portInUse) {
 }
 
 bool TerminalSession::start(std::unique_ptr<serial::Port> port, const TerminalOptions &options) {
-    stop();
+    // A log opened before the start goes on.
+    m_capture.stop();
+    m_capture.discardPending();
     m_options = options;
     m_bytesIn = 0;
     m_bytesOut = 0;
