@@ -2,8 +2,11 @@
 // header some file types carry, and where the capture file goes.
 #pragma once
 
+#include "platform/files.h"
+
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 // Counts up the decimal number that ends right before the first "." of the name (or at its end
 // when it has no "."), keeping its width and wrapping within it: data999999.bin gives
@@ -21,3 +24,13 @@ QByteArray captureHeader(const QString &name);
 
 // The capture file's path: one "/" always goes between directory and name.
 QString capturePath(const QString &dropDirectory, const QString &name);
+
+// Opens the capture file `name` in `directory` through `open` (its path and header; the errno
+// of a failure in `error`) and gives the message of a failure, with the system's reason. A
+// given name is that file, replaced; a name of the numbering is never one already in use: the
+// next free number is taken (and left in `name`), so that no earlier capture is emptied and none
+// another capture holds is written into.
+using CaptureFileOpen = std::function<QString(const QString &path, const QByteArray &header,
+                                              platform::Creation creation, int &error)>;
+QString openNumberedCapture(const QString &directory, QString &name, bool nameGiven,
+                            const CaptureFileOpen &open);

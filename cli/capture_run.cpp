@@ -13,8 +13,6 @@ namespace cli {
 
 namespace {
 
-// A capture into a name of the stored numbering looks this far for a name nobody has used.
-constexpr int kMostNamesTried = 1000;
 // How often a port that is not there yet is looked for: as after an unplug.
 constexpr int kWaitPeriodMs = 500;
 
@@ -190,22 +188,15 @@ serial::OpenedPort CaptureRun::openPort(const CaptureRequest &request) {
 }
 
 QString openNumberedFile(CaptureRequest &request, const CaptureFileOpener &open) {
-    const platform::Creation creation =
-        request.nameGiven ? platform::Creation::Replace : platform::Creation::New;
-    for (int tried = 1;; ++tried) {
-        CaptureOptions &options = request.options;
-        options.path = capturePath(request.directory, request.name);
-        options.header = captureHeader(request.name);
-        int reason = 0;
-        const QString error = open(options, creation, reason);
-        if (error.isEmpty())
-            return {};
-        const QString next = advanceCaptureFileName(request.name);
-        const bool inUse = reason == EEXIST || reason == EWOULDBLOCK;
-        if (request.nameGiven || !inUse || next == request.name || tried == kMostNamesTried)
-            return error + QStringLiteral(": ") + platform::errorText(reason);
-        request.name = next;
-    }
+    CaptureOptions &options = request.options;
+    return openNumberedCapture(
+        request.directory, request.name, request.nameGiven,
+        [&](const QString &path, const QByteArray &header, platform::Creation creation,
+            int &error) {
+            options.path = path;
+            options.header = header;
+            return open(options, creation, error);
+        });
 }
 
 QString CaptureRun::openFile(CaptureRequest &request) {

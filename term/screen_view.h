@@ -65,9 +65,11 @@ public:
     QByteArray setHex(bool on);
     QByteArray setStamps(Stamps stamps);
     const ViewSettings &settings() const { return m_settings; }
+    // Ends the line shown so far, if any, for a line of another's (a note between the device's
+    // lines): the text to show, and the next byte starts a line of its own.
+    QByteArray endLine();
 
 private:
-    QByteArray endLine();
     void renderText(const char *data, qint64 size, WallClock::time_point when, QByteArray &out);
     void renderHex(const char *data, qint64 size, WallClock::time_point when, QByteArray &out);
     void putText(char byte, WallClock::time_point when, QByteArray &out);

@@ -7,3 +7,6 @@ add_test(NAME test_term COMMAND test_term)
 set_tests_properties(test_term PROPERTIES
   ENVIRONMENT "${kv_test_environment}"
   TIMEOUT 300)
+
+# The terminal window through its widgets, opened from the main window.
+kv_add_test(test_term_window test_term_window.cpp)
