@@ -127,9 +127,8 @@ void TerminalWindow::createControls() {
 }
 
 void TerminalWindow::connectSession() {
-    connect(&m_session, &term::TerminalSession::waiting, this, [this](const QString &port) {
-        note(QStringLiteral("Waiting for %1...").arg(port));
-    });
+    connect(&m_session, &term::TerminalSession::waiting, this,
+            [this](const QString &port) { note(QStringLiteral("Waiting for %1...").arg(port)); });
     connect(&m_session, &term::TerminalSession::reconnected, this,
             [this] { note(m_config.portName + QStringLiteral(" is back")); });
     connect(&m_session, &term::TerminalSession::failed, this, [this](const QString &message) {
@@ -312,14 +311,14 @@ void TerminalWindow::OnLog() {
     }
     const TerminalLogTarget target = m_host.logTarget ? m_host.logTarget() : TerminalLogTarget{};
     m_logName = target.name;
-    const QString error = openNumberedCapture(
-        target.directory, m_logName, false,
-        [&](const QString &path, const QByteArray &header, platform::Creation creation,
-            int &reason) {
-            const QString message = m_session.openLog(path, header, target.arrivalTimes, creation);
-            reason = m_session.logError();
-            return message;
-        });
+    const QString error = openNumberedCapture(target.directory, m_logName, false,
+                                              [&](const QString &path, const QByteArray &header,
+                                                  platform::Creation creation, int &reason) {
+                                                  const QString message = m_session.openLog(
+                                                      path, header, target.arrivalTimes, creation);
+                                                  reason = m_session.logError();
+                                                  return message;
+                                              });
     m_log->setChecked(m_session.logging());
     if (!error.isEmpty())
         platform::messageBox(this, error);

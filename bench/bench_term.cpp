@@ -62,10 +62,10 @@ public:
         });
         QStringList args = arguments;
         args.replaceInStrings(QStringLiteral("DEVICE"), m_device.path());
-        const QString program = name == QLatin1String("kalvosan")
-                                    ? QCoreApplication::applicationDirPath() +
-                                          QStringLiteral("/kalvosan-cli")
-                                    : name;
+        const QString program =
+            name == QLatin1String("kalvosan")
+                ? QCoreApplication::applicationDirPath() + QStringLiteral("/kalvosan-cli")
+                : name;
         m_process.start(program, args);
         QByteArray screen;
         const auto end = Clock::now() + std::chrono::seconds(10);
@@ -181,8 +181,8 @@ void latencies(const QStringList &names) {
     for (const char *direction : {"key to device", "device to screen"}) {
         std::printf("%s (%d samples each):\n", direction, kRounds * kSamplesPerRound);
         for (qsizetype i = 0; i < names.size(); ++i) {
-            const std::vector<double> &v = direction[0] == 'k' ? figures[size_t(i)].key
-                                                               : figures[size_t(i)].screen;
+            const std::vector<double> &v =
+                direction[0] == 'k' ? figures[size_t(i)].key : figures[size_t(i)].screen;
             if (v.empty())
                 continue;
             std::printf("  %-10s median %.3f ms  p99 %.3f ms\n", qPrintable(names[i]),
@@ -209,7 +209,8 @@ void flood(bool withTio) {
         if (withTio)
             theirs.push_back(startTerminal(QStringLiteral("tio"))->flood(bytes));
     }
-    std::printf("20 MB flood to the screen: kalvosan (--log) median %.1f MB/s", bench::median(ours));
+    std::printf("20 MB flood to the screen: kalvosan (--log) median %.1f MB/s",
+                bench::median(ours));
     if (withTio)
         std::printf(", tio %.1f MB/s, ratio %.2f (target >= 0.9)", bench::median(theirs),
                     bench::median(ours) / bench::median(theirs));

@@ -351,8 +351,8 @@ bool CaptureSession::recordArrival(qint64 offset, arrival::WallClock::time_point
     return false;
 }
 
-CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation,
-                                               Clock::time_point giveUpAt, bool announce) {
+CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation, Clock::time_point giveUpAt,
+                                               bool announce) {
     // The port goes at once (and its lock with it), so that the device can come back under
     // the same name.
     m_port.reset();

@@ -47,8 +47,8 @@ QString readCapturePort(const CommandLine &line, const Stored &stored, CaptureRe
 // A name given on the command line is that file, replaced; a name of the stored numbering is
 // never one already in use: the next free number is taken (and left in request.name), so that
 // no earlier capture is emptied and none another capture holds is written into.
-using CaptureFileOpener = std::function<QString(const CaptureOptions &options,
-                                                platform::Creation creation, int &error)>;
+using CaptureFileOpener =
+    std::function<QString(const CaptureOptions &options, platform::Creation creation, int &error)>;
 QString openNumberedFile(CaptureRequest &request, const CaptureFileOpener &open);
 
 // Standard output at the end of a capture: written from the capture's worker, waiting for room

@@ -95,9 +95,8 @@ QString readView(const CommandLine &line, TermRequest &request) {
     readChoice(line, QStringLiteral("timestamps"), QStringLiteral("wall, start or delta"),
                term::stampsFromName, stamps, error);
     view.stamps = stamps.value_or(term::Stamps::Off);
-    readChoice(line, QStringLiteral("escape"),
-               QStringLiteral("a letter or one of @[\\]^_"), term::escapeKeyFromName,
-               request.escape, error);
+    readChoice(line, QStringLiteral("escape"), QStringLiteral("a letter or one of @[\\]^_"),
+               term::escapeKeyFromName, request.escape, error);
     view.hex = line.isSet(QStringLiteral("hex"));
     request.echo = line.isSet(QStringLiteral("echo"));
     if (const auto gap = line.value(QStringLiteral("gap"))) {

@@ -134,15 +134,14 @@ void TermRun::info(const std::optional<serial::InputLines> &lines) {
     QString modem =
         QStringLiteral("DTR %1, RTS %2").arg(onOff(m_session.dtr()), onOff(m_session.rts()));
     if (lines)
-        modem += QStringLiteral(", CTS %1, DSR %2, DCD %3, RI %4")
-                     .arg(onOff(lines->cts), onOff(lines->dsr), onOff(lines->dcd),
-                          onOff(lines->ri));
+        modem +=
+            QStringLiteral(", CTS %1, DSR %2, DCD %3, RI %4")
+                .arg(onOff(lines->cts), onOff(lines->dsr), onOff(lines->dcd), onOff(lines->ri));
     say(QStringLiteral("Modem lines: ") + modem);
     say(QStringLiteral("Bytes in %1, out %2").arg(m_session.bytesIn()).arg(m_session.bytesOut()));
-    say(m_session.logging() ? QStringLiteral("Log %1: %2 bytes")
-                                  .arg(m_session.logPath())
-                                  .arg(m_session.logged())
-                            : QStringLiteral("Log off"));
+    say(m_session.logging()
+            ? QStringLiteral("Log %1: %2 bytes").arg(m_session.logPath()).arg(m_session.logged())
+            : QStringLiteral("Log off"));
 }
 
 void TermRun::onCommandDone(const term::CommandDone &done) {
@@ -156,7 +155,8 @@ void TermRun::onCommandDone(const term::CommandDone &done) {
         return;
     default:
         if (!done.done)
-            printWarning(QStringLiteral("the port has no modem lines: DTR and RTS stay as they are"));
+            printWarning(
+                QStringLiteral("the port has no modem lines: DTR and RTS stay as they are"));
         return;
     }
 }
@@ -181,9 +181,8 @@ void TermRun::toggleLog() {
         log.name = next;
         return;
     }
-    const QString error =
-        openNumberedFile(log, [this](const CaptureOptions &options, platform::Creation creation,
-                                     int &reason) {
+    const QString error = openNumberedFile(
+        log, [this](const CaptureOptions &options, platform::Creation creation, int &reason) {
             const QString message =
                 m_session.openLog(options.path, options.header, options.arrivalTimes, creation);
             reason = m_session.logError();
@@ -247,7 +246,8 @@ void TermRun::sendFile(const QString &path) {
                      });
     QObject::connect(m_send.get(), &SendSession::finished, &m_loop,
                      [this](const transmit::SendResult &result) { onSendFinished(result); });
-    printNote(QStringLiteral("Sending %1 (%2 aborts)").arg(path, term::escapeKeyName(*m_keys.escape())));
+    printNote(
+        QStringLiteral("Sending %1 (%2 aborts)").arg(path, term::escapeKeyName(*m_keys.escape())));
     if (!m_send->start(std::move(port), options)) {
         m_session.giveBack(m_send->takePort());
         printError(QStringLiteral("Could not start the send"));

@@ -49,8 +49,9 @@ TermRun::TermRun(TermRequest request) : m_request(std::move(request)) {
 TermRun::~TermRun() = default;
 
 void TermRun::connectSession() {
-    QObject::connect(&m_session, &term::TerminalSession::waiting, &m_loop,
-                     [](const QString &port) { printNote(QStringLiteral("Waiting for %1...").arg(port)); });
+    QObject::connect(&m_session, &term::TerminalSession::waiting, &m_loop, [](const QString &port) {
+        printNote(QStringLiteral("Waiting for %1...").arg(port));
+    });
     QObject::connect(&m_session, &term::TerminalSession::reconnected, &m_loop, [this] {
         const QString port = m_request.port.portName;
         printNote(m_connected ? port + QStringLiteral(" is back")
@@ -59,15 +60,14 @@ void TermRun::connectSession() {
     });
     QObject::connect(&m_session, &term::TerminalSession::commandDone, &m_loop,
                      [this](const term::CommandDone &done) { onCommandDone(done); });
-    QObject::connect(&m_session, &term::TerminalSession::failed, &m_loop,
-                     [this](const QString &message) {
-                         if (const int error = m_screenError.load())
-                             printError(message + QStringLiteral(": ") +
-                                        platform::errorText(error));
-                         else
-                             printError(message);
-                         quit(kExitFailure);
-                     });
+    QObject::connect(
+        &m_session, &term::TerminalSession::failed, &m_loop, [this](const QString &message) {
+            if (const int error = m_screenError.load())
+                printError(message + QStringLiteral(": ") + platform::errorText(error));
+            else
+                printError(message);
+            quit(kExitFailure);
+        });
 }
 
 int TermRun::run() {
@@ -232,8 +232,8 @@ void TermRun::typed(char key) {
         typedHex(key);
         return;
     }
-    const QByteArray bytes = m_enter && key == *m_enter ? term::lineEndBytes(m_eolOut)
-                                                        : QByteArray(1, key);
+    const QByteArray bytes =
+        m_enter && key == *m_enter ? term::lineEndBytes(m_eolOut) : QByteArray(1, key);
     m_unsent += bytes;
     if (m_echo)
         echo(m_enter && key == *m_enter ? m_request.view.newline : bytes);

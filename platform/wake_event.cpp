@@ -16,14 +16,14 @@ WakeEvent::~WakeEvent() {
 void WakeEvent::signal() {
     const std::uint64_t one = 1;
     // A counter at its limit is readable already: a failed write loses no wake-up.
-    if (m_fd >= 0)
-        [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
+    if (m_fd >= 0) [[maybe_unused]]
+        const ssize_t n = ::write(m_fd, &one, sizeof one);
 }
 
 void WakeEvent::clear() {
     std::uint64_t count = 0;
-    if (m_fd >= 0)
-        [[maybe_unused]] const ssize_t n = ::read(m_fd, &count, sizeof count);
+    if (m_fd >= 0) [[maybe_unused]]
+        const ssize_t n = ::read(m_fd, &count, sizeof count);
 }
 
 } // namespace platform

@@ -87,15 +87,16 @@ QByteArray stampText(Stamps stamps, WallClock::time_point when, WallClock::time_
     if (stamps == Stamps::Off)
         return {};
     if (stamps == Stamps::Wall) {
-        const qint64 ms =
-            std::chrono::duration_cast<milliseconds>(when.time_since_epoch()).count();
+        const qint64 ms = std::chrono::duration_cast<milliseconds>(when.time_since_epoch()).count();
         return '[' +
-               QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1() +
+               QDateTime::fromMSecsSinceEpoch(ms)
+                   .toString(QStringLiteral("HH:mm:ss.zzz"))
+                   .toLatin1() +
                "] ";
     }
     // A clock set back shows no negative time.
-    const qint64 ms = std::max<qint64>(
-        0, std::chrono::duration_cast<milliseconds>(when - since).count());
+    const qint64 ms =
+        std::max<qint64>(0, std::chrono::duration_cast<milliseconds>(when - since).count());
     char text[40];
     std::snprintf(text, sizeof text, "[%lld.%03lld] ", static_cast<long long>(ms / 1000),
                   static_cast<long long>(ms % 1000));

@@ -30,6 +30,7 @@ qint64 TerminalOutbox::queueBytes(const char *data, qint64 size) {
             m_items.push_back({});
         m_items.back().bytes.append(data, taken);
         m_queuedBytes += taken;
+        m_hasWork = true;
     }
     m_wake.signal();
     return taken;
@@ -39,6 +40,7 @@ void TerminalOutbox::queueCommand(PortCommand command) {
     {
         const std::lock_guard lock(m_mutex);
         m_items.push_back({{}, command});
+        m_hasWork = true;
     }
     m_wake.signal();
 }
@@ -52,17 +54,22 @@ void TerminalOutbox::clear() {
     const std::lock_guard lock(m_mutex);
     m_items.clear();
     m_queuedBytes = 0;
+    m_hasWork = false;
 }
 
 PortService TerminalOutbox::serve(serial::Port &port, const std::atomic<bool> &running,
                                   qint64 &written, std::vector<CommandDone> &done) {
+    if (!m_hasWork.load())
+        return PortService::Done;
     m_wake.clear();
     for (;;) {
         Item item;
         {
             const std::lock_guard lock(m_mutex);
-            if (m_items.empty())
+            if (m_items.empty()) {
+                m_hasWork = false;
                 return PortService::Done;
+            }
             item = std::move(m_items.front());
             m_items.pop_front();
         }

@@ -46,8 +46,8 @@ public:
 
     // Worker: carries out what is queued, in order. The bytes written and the commands done
     // are added to `written` and `done`.
-    PortService serve(serial::Port &port, const std::atomic<bool> &running,
-                               qint64 &written, std::vector<CommandDone> &done);
+    PortService serve(serial::Port &port, const std::atomic<bool> &running, qint64 &written,
+                      std::vector<CommandDone> &done);
 
 private:
     struct Item {
@@ -61,6 +61,8 @@ private:
     mutable std::mutex m_mutex;
     std::deque<Item> m_items;
     qint64 m_queuedBytes = 0;
+    // Something is queued: a worker step without work costs no lock and no system call.
+    std::atomic<bool> m_hasWork{false};
     platform::WakeEvent m_wake;
 };
 

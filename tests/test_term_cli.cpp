@@ -12,8 +12,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -38,7 +38,9 @@ public:
     }
     int slave() const { return m_slave; }
     const QString &path() const { return m_path; }
-    void type(const QByteArray &keys) { ASSERT_EQ(::write(m_master, keys.data(), keys.size()), keys.size()); }
+    void type(const QByteArray &keys) {
+        ASSERT_EQ(::write(m_master, keys.data(), keys.size()), keys.size());
+    }
     void clear() {
         screen();
         m_screen.clear();
@@ -104,9 +106,11 @@ TEST_F(TermCli, KeysGoToTheDeviceAsTypedAndTheQuitKeyGivesTheTerminalBack) {
     m_pty.write(answer);
     EXPECT_TRUE(m_user.shows(answer)) << m_user.screen().constData();
     m_user.type(QByteArray(1, kCtrlT) + "x");
-    EXPECT_TRUE(m_user.shows("\r\n[kalvosan] warning: no command x: Ctrl-T ? lists the commands\r\n"));
+    EXPECT_TRUE(
+        m_user.shows("\r\n[kalvosan] warning: no command x: Ctrl-T ? lists the commands\r\n"));
     m_user.type(QByteArray(1, kCtrlT) + "i");
-    EXPECT_TRUE(m_user.shows("[kalvosan] Bytes in " + QByteArray::number(answer.size()) + ", out 10"))
+    EXPECT_TRUE(
+        m_user.shows("[kalvosan] Bytes in " + QByteArray::number(answer.size()) + ", out 10"))
         << m_user.screen().constData();
     m_user.type(QByteArray(1, kCtrlT) + "q");
     EXPECT_EQ(finish(), 0);
@@ -144,8 +148,8 @@ TEST_F(TermCli, EveryWayOutGivesTheTerminalBack) {
 }
 
 TEST_F(TermCli, TheLogHoldsExactlyTheDevicesBytesWhileTheViewsSwitch) {
-    startOnTerminal({m_pty.slavePath(), "--log", "--dir", m_dir.path(), "--name", "log000.bin",
-                     "--times"});
+    startOnTerminal(
+        {m_pty.slavePath(), "--log", "--dir", m_dir.path(), "--name", "log000.bin", "--times"});
     ASSERT_TRUE(connected());
     const QString log = path("log000.bin");
     EXPECT_TRUE(m_user.shows("[kalvosan] Logging to " + log.toLocal8Bit() + "\r\n"));
@@ -174,8 +178,8 @@ TEST_F(TermCli, TheLogHoldsExactlyTheDevicesBytesWhileTheViewsSwitch) {
             .match(QString::fromLatin1(m_user.screen()))
             .hasMatch();
     })) << m_user.screen().right(200).constData();
-    key('l', "[kalvosan] Log " + log.toLocal8Bit() + " closed: " +
-                 QByteArray::number(sent.size()) + " bytes");
+    key('l', "[kalvosan] Log " + log.toLocal8Bit() + " closed: " + QByteArray::number(sent.size()) +
+                 " bytes");
     m_pty.write("after the log");
     EXPECT_TRUE(m_user.shows("after the log"));
     m_user.type(QByteArray(1, kCtrlT) + "q");
