@@ -172,6 +172,16 @@ public:
     }
 
 private:
+    // The reason and how far the send got.
+    QString writeFailureText(const transmit::SendResult &result) const {
+        QString text = QStringLiteral("Could not write port ") + result.portName;
+        if (!result.failure.isEmpty())
+            text += QStringLiteral(": ") + result.failure;
+        if (m_stream)
+            return text + QStringLiteral(" (%1 bytes sent)").arg(result.sent);
+        return text + QStringLiteral(" (%1 of %2 bytes sent)").arg(result.sent).arg(result.length);
+    }
+
     QString progressText() const {
         return sendProgressText(m_sent, m_length, m_progress.elapsedMs());
     }
@@ -194,7 +204,7 @@ private:
         if (result.end == transmit::SendEnd::ReadFailed)
             printError(QStringLiteral("Could not read file ") + result.path);
         else if (result.end == transmit::SendEnd::WriteFailed)
-            printError(QStringLiteral("Could not write port ") + result.portName);
+            printError(writeFailureText(result));
         else if (result.end == transmit::SendEnd::Aborted && m_stream)
             printError(QStringLiteral("Send interrupted after %1 bytes").arg(result.sent));
         else if (result.end == transmit::SendEnd::Aborted)

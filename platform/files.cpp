@@ -56,10 +56,13 @@ int openDescriptor(QFile &file, const QString &path, int flags, QIODevice::OpenM
     int refused = 0;
     if (::fstat(fd, &st) != 0) {
         refused = errno;
-    } else if (fifo && S_ISFIFO(st.st_mode)) {
+    } else if (fifo && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
         *fifo = fd;
         return fd;
     } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+        refused = ENXIO;
+    else if (S_ISCHR(st.st_mode) && (flags & O_ACCMODE) == O_RDONLY)
+        // A terminal nobody types into would hold a read for ever; /dev/null stays writable.
         refused = ENXIO;
     else if (S_ISDIR(st.st_mode))
         refused = EISDIR;

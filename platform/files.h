@@ -13,14 +13,16 @@ namespace platform {
 
 // Opens path in `mode` (ReadOnly, or WriteOnly with Truncate and perhaps Unbuffered) without
 // ever blocking: a FIFO, which would wait in the open for its other side, is refused like a
-// file that cannot be opened, and so is a directory. The opened file has no name: callers keep
+// file that cannot be opened, and so is a directory, and for reading a character device (a
+// terminal nobody types into blocks a read for ever). The opened file has no name: callers keep
 // the path. `error` gets the errno of a failure.
 bool openWithoutBlocking(QFile &file, const QString &path, QIODevice::OpenMode mode,
                          int *error = nullptr);
 
-// As openWithoutBlocking, but a FIFO is taken rather than refused: its descriptor goes to
-// `fifo` (non-blocking, the caller's to close; its writer may come later) and `file` stays
-// closed. `fifo` is -1 for anything else.
+// As openWithoutBlocking, but a FIFO or a character device is taken rather than refused: its
+// descriptor goes to `fifo` (non-blocking, the caller's to close; its writer may come later),
+// to be read as a stream in waits a signal ends, and `file` stays closed. `fifo` is -1 for
+// anything else.
 bool openFileOrFifo(QFile &file, const QString &path, QIODevice::OpenMode mode, int &fifo,
                     int *error = nullptr);
 

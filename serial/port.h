@@ -26,6 +26,7 @@ enum class WriteStatus {
 struct WriteResult {
     WriteStatus status = WriteStatus::Failed;
     qint64 taken = 0;
+    int error = 0; // errno of a failed write, when the system gave one
 };
 
 enum class Readiness { Readable, TimedOut, HungUp };
@@ -71,9 +72,13 @@ public:
     virtual Completion completion() const = 0;
     // A send has written its last byte and nothing more will be written: a port whose bytes go
     // on through a server lets it write out what it holds before the port is closed (bounded,
-    // ending early when `running` drops). A local port has nothing to do: its writes complete
-    // when its output queue is empty.
-    virtual void finishOutput(const std::atomic<bool> &running) { (void)running; }
+    // ending early when `running` drops). Empty, or why the bytes may not have arrived (the
+    // server reset the connection, or ended it before the send did). A local port has nothing
+    // to do: its writes complete when its output queue is empty.
+    virtual QString finishOutput(const std::atomic<bool> &running) {
+        (void)running;
+        return {};
+    }
 };
 
 } // namespace serial

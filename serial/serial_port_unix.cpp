@@ -285,11 +285,14 @@ Readiness SerialPort::waitReadable(int timeoutMs) {
 WriteResult SerialPort::write(const char *data, qint64 size, std::optional<milliseconds> timeout,
                               const std::atomic<bool> &running) {
     if (m_fd < 0)
-        return {WriteStatus::Failed, 0};
+        return {WriteStatus::Failed, 0, EBADF};
     const Deadline deadline(timeout);
     WriteResult result = pushBytes(data, size, deadline, running);
-    if (result.status == WriteStatus::Complete)
+    if (result.status == WriteStatus::Complete) {
         result.status = waitDrained(deadline, running);
+        if (result.status == WriteStatus::Failed)
+            result.error = errno;
+    }
     return result;
 }
 
@@ -307,7 +310,7 @@ WriteResult SerialPort::pushBytes(const char *data, qint64 size, const Deadline 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return {WriteStatus::Failed, taken};
+            return {WriteStatus::Failed, taken, errno};
         if (deadline.passed())
             return {WriteStatus::DeadlinePassed, taken};
         pollfd p{m_fd, POLLOUT, 0};

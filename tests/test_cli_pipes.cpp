@@ -107,6 +107,16 @@ TEST_F(CliPipes, SendsWhatAShellPipeAFifoOrAWriterThatStopsGivesIt) {
     EXPECT_EQ(m_pty.read(11), "from a fifo");
     EXPECT_EQ(finish(), 0) << m_err.constData();
 
+    // A terminal as the file: read as a stream, what is typed goes out, and Ctrl-C ends it.
+    Pty terminal;
+    start({"send", m_pty.slavePath(), terminal.slavePath(), "--delay", "0"});
+    QThread::msleep(300);
+    terminal.write("typed\n");
+    EXPECT_EQ(m_pty.read(6), "typed\n");
+    ::kill(pid_t(m_process.processId()), SIGINT);
+    EXPECT_EQ(finish(5000), 1);
+    EXPECT_TRUE(m_err.contains("Send interrupted after 6 bytes")) << m_err.constData();
+
     // hex lists standard input with the labels of a listing without a known length.
     shell("printf 'Hello, world!' | CLI hex -");
     ASSERT_EQ(finish(), 0) << m_err.constData();
