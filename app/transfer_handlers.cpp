@@ -79,6 +79,12 @@ void TerminalDialog::OnStartCapture() {
 }
 
 void TerminalDialog::startCapture(std::unique_ptr<serial::Port> port) {
+    // A numbered name another program has written meanwhile is not emptied.
+    if (const QString unused = unusedCaptureFileName(m_dropDirectory, m_captureFileName);
+        unused != m_captureFileName) {
+        m_captureFileName = unused;
+        itemAs<QLineEdit>(ctl::CaptureFile)->setText(unused);
+    }
     const QString path = capturePath(m_dropDirectory, m_captureFileName);
     const QByteArray header = captureHeader(m_captureFileName);
     if (const QString error = m_capture.openFile(path, header, m_recordTimes); !error.isEmpty()) {

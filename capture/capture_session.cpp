@@ -166,18 +166,23 @@ QString CaptureSession::openFile(const QString &path, const QByteArray &header, 
     // every read reaches the file at once, for a live view of it and against a crash.
     if (!platform::openHeld(m_file, path, creation, &m_fileError))
         return QStringLiteral("Could not open file ") + path;
-    if (!header.isEmpty() && m_file.write(header) != header.size()) {
-        m_fileError = errno;
-        m_file.close();
-        return QStringLiteral("Could not write file ") + path;
-    }
-    // Arrival times of an earlier capture under this name must not pass for this one's.
+    // Arrival times of an earlier capture under this name must not pass for this one's. What
+    // can fail comes before the capture file is emptied: a capture that cannot start leaves it.
     const QString times = arrival::sidecarPath(path);
     if (!arrivalTimes) {
         platform::removeFile(times);
     } else if (!platform::createFresh(m_timesFile, times, &m_fileError)) {
         m_file.close();
         return QStringLiteral("Could not open file ") + times;
+    }
+    // The header goes over the start of what the file held, then the rest is cut.
+    const bool written = header.isEmpty() || m_file.write(header) == header.size();
+    if (!written)
+        m_fileError = errno;
+    if (!written || !platform::keepOnly(m_file, header.size(), &m_fileError)) {
+        m_file.close();
+        m_timesFile.close();
+        return QStringLiteral("Could not write file ") + path;
     }
     return {};
 }

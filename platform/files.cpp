@@ -91,25 +91,30 @@ bool openFileOrFifo(QFile &file, const QString &path, QIODevice::OpenMode mode, 
 
 bool openHeld(QFile &file, const QString &path, Creation creation, int *error) {
     constexpr QIODevice::OpenMode kMode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    // Not truncated at the open: a file another capture holds must keep what it has.
-    const int flags =
-        O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (creation == Creation::New ? O_EXCL : 0);
+    // Not truncated at the open: a file another capture holds must keep what it has. A link
+    // planted at the name is not followed into the file it points at.
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW |
+                      (creation == Creation::New ? O_EXCL : 0);
     const int fd = openDescriptor(file, path, flags, kMode, error);
     if (fd < 0)
         return false;
-    int failure = 0;
-    struct stat st {};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        failure = errno;
-    // Only a plain file is emptied: a device (/dev/null, /dev/full) has nothing to empty.
-    else if (creation == Creation::Replace && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-             ::ftruncate(fd, 0) != 0)
-        failure = errno;
-    if (failure == 0)
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
         return true;
+    const int failure = errno;
     file.close();
     setError(error, failure);
     return false;
+}
+
+bool keepOnly(QFile &file, qint64 size, int *error) {
+    struct stat st {};
+    const int fd = file.handle();
+    // Only a plain file is cut: a device (/dev/null, /dev/full) has nothing to empty.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, size) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    return true;
 }
 
 bool createFresh(QFile &file, const QString &path, int *error) {

@@ -33,9 +33,13 @@ enum class Creation {
 };
 
 // Opens path for writing (unbuffered, without blocking, as openWithoutBlocking) and holds it
-// exclusively by a flock until the file is closed. A file another holder has (another capture
-// of this program) is refused with EWOULDBLOCK before anything in it is touched.
+// exclusively by a flock until the file is closed, at the start and with what it held: the
+// caller empties it (keepOnly) once nothing else can fail. A file another holder has (another
+// capture of this program) is refused with EWOULDBLOCK before anything in it is touched, and a
+// symbolic link at the name with ELOOP.
 bool openHeld(QFile &file, const QString &path, Creation creation, int *error = nullptr);
+// Cuts a plain file after its first `size` bytes (written just before: the file's position).
+bool keepOnly(QFile &file, qint64 size, int *error = nullptr);
 
 // Replaces whatever entry is at path (a file, a symbolic link, dangling too) by a new empty file
 // open for writing (unbuffered). Created exclusively, so a link planted between removal and

@@ -236,6 +236,21 @@ TEST_F(CliProgram, ScriptsLearnWhyAndNothingIsSentForAReportThatCannotBeWritten)
                                ", process " + QByteArray::number(::getpid()) + ")"))
         << m_err.constData();
     EXPECT_EQ(opens.count(), 0);
+    // Nor does one whose times file cannot be made; a link at the name is not followed.
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("earlier.bin.times"));
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "earlier.bin",
+                   "--times"}),
+              1);
+    EXPECT_TRUE(m_err.contains("Could not open file " + path("earlier.bin.times").toLocal8Bit()))
+        << m_err.constData();
+    ASSERT_TRUE(QFile::link(path("earlier.bin"), path("link.bin")));
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "link.bin",
+                   "--seconds", "0.2"}),
+              1);
+    EXPECT_TRUE(m_err.contains("Could not open file " + path("link.bin").toLocal8Bit() +
+                               ": Too many levels of symbolic links"))
+        << m_err.constData();
+    EXPECT_EQ(readFile(path("earlier.bin")), "an earlier capture");
 
     ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--seconds", "0.1",
                    "--data", "7", "--stop", "1.5"}),
