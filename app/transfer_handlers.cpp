@@ -254,9 +254,12 @@ void TerminalDialog::OnEditorSend() {
     }
     const platform::WaitCursor waitCursor;
     const QString path = transmit::tempFilePath(m_startDir);
-    if (platform::writeFreshFile(path, bytes->constData(), bytes->size())) {
+    if (QString failure;
+        platform::writeFreshFile(path, bytes->constData(), bytes->size(), &failure)) {
         itemAs<QLineEdit>(ctl::SendFile)->setText(path);
         OnSend();
+    } else {
+        platform::messageBox(this, failure);
     }
     // No worker started: the next send, a plain file send too, must not end in monitoring.
     if (!transferRunning())

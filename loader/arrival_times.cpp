@@ -165,12 +165,20 @@ void SidecarStream::restart() {
     m_skipping = false;
 }
 
-// Reads the next piece of the file after what the buffer holds; false when nothing came.
-bool SidecarStream::fill() {
+qint64 bytesFor(qint64 captureBytes) {
+    constexpr qint64 kMost = std::numeric_limits<qint64>::max() / (4 * kLongestLine);
+    return (2 * std::min(std::max<qint64>(captureBytes, 0), kMost) + 2) * kLongestLine;
+}
+
+// Reads the next piece of the file after what the buffer holds, not past the limit; false when
+// nothing came.
+bool SidecarStream::fill(qint64 readLimit) {
+    if (m_position >= readLimit)
+        return false;
     const int fd = openPlainFile(m_path);
     if (fd < 0)
         return false;
-    const QByteArray piece = readAt(fd, m_position, kPiece);
+    const QByteArray piece = readAt(fd, m_position, std::min(kPiece, readLimit - m_position));
     ::close(fd);
     if (piece.isEmpty())
         return false;
@@ -180,7 +188,7 @@ bool SidecarStream::fill() {
     return true;
 }
 
-std::optional<Burst> SidecarStream::next() {
+std::optional<Burst> SidecarStream::next(qint64 readLimit) {
     for (;;) {
         const qsizetype feed = m_buffer.indexOf('\n', m_at);
         if (feed >= 0) {
@@ -198,7 +206,7 @@ std::optional<Burst> SidecarStream::next() {
             m_at = 0;
             m_skipping = true;
         }
-        if (!fill())
+        if (!fill(readLimit))
             return std::nullopt;
     }
 }

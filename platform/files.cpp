@@ -146,11 +146,20 @@ bool writeAndClose(QFile &file, const char *data, qint64 size) {
     return written && flushed && file.error() == QFileDevice::NoError;
 }
 
-bool writeFreshFile(const QString &path, const char *data, qint64 size) {
+bool writeFreshFile(const QString &path, const char *data, qint64 size, QString *failure) {
     QFile file;
-    if (!createFresh(file, path))
+    if (!createFresh(file, path)) {
+        if (failure)
+            *failure = QStringLiteral("Could not open file ") + path;
         return false;
-    return writeAndClose(file, data, size);
+    }
+    if (writeAndClose(file, data, size))
+        return true;
+    // A file cut short (a full disk) must not pass for the whole one later.
+    QFile::remove(path);
+    if (failure)
+        *failure = QStringLiteral("Could not write file ") + path;
+    return false;
 }
 
 void ignoreFileSizeLimitSignal() {

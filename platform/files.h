@@ -59,8 +59,9 @@ bool writeAndClose(QFile &file, const char *data, qint64 size);
 // Replaces whatever entry is at path (a file, a symbolic link, dangling too) by a new file with
 // the given bytes. The new file is created exclusively, so a link planted between removal and
 // creation makes this fail rather than write through it. False when the file could not be
-// created or written in full.
-bool writeFreshFile(const QString &path, const char *data, qint64 size);
+// created or written in full (a file written in part is removed), with the message
+// ("Could not open file " / "Could not write file " + path) in `failure`.
+bool writeFreshFile(const QString &path, const char *data, qint64 size, QString *failure = nullptr);
 
 // A write beyond the file-size limit (ulimit -f) then fails with EFBIG, as on a full disk,
 // instead of killing the process with SIGXFSZ.
