@@ -107,11 +107,21 @@ private:
     bool write(std::int64_t size) {
         const qint64 offset = m_session.m_headerSize + m_count;
         const bool toFile = m_session.m_file.isOpen();
-        if (toFile && m_session.m_file.write(m_buffer.data(), size) != size) {
-            m_session.m_failedPath = m_session.m_path;
-            return false;
-        }
         const arrival::WallClock::time_point when = arrival::WallClock::now();
+        if (toFile) {
+            const qint64 written = m_session.m_file.write(m_buffer.data(), size);
+            if (written != size) {
+                // A burst cut short (a full disk, the file-size limit) is counted as far as it
+                // is in the file, with its arrival time.
+                if (written > 0) {
+                    m_count += written;
+                    m_session.m_count = m_count;
+                    m_session.recordArrival(offset, when);
+                }
+                m_session.m_failedPath = m_session.m_path;
+                return false;
+            }
+        }
         qint64 taken = size;
         if (const BurstConsumer &consumer = m_session.m_options.consumer) {
             taken = consumer({m_count, m_buffer.data(), size, when}, m_session.m_running);

@@ -109,6 +109,7 @@ qint64 afterLineFeed(int fd, qint64 from) {
 // garbled) are passed over.
 struct FoundLine {
     Burst burst;
+    qint64 start = 0;
     qint64 next = 0;
 };
 std::optional<FoundLine> lineFrom(int fd, qint64 from, qint64 end) {
@@ -119,11 +120,33 @@ std::optional<FoundLine> lineFrom(int fd, qint64 from, qint64 end) {
         if (feed < 0)
             return std::nullopt; // torn (being written) or too long
         if (auto burst = parseLine(text.left(feed)))
-            return FoundLine{*burst, start + feed + 1};
+            return FoundLine{*burst, start, start + feed + 1};
         start += feed + 1;
     }
     return std::nullopt;
 }
+
+// The last line whose burst starts at or before the offset: lines before it all do, lines
+// after it none. Each probe takes the first line at or after the middle of what is left.
+std::optional<FoundLine> lastAtOrBefore(int fd, qint64 offset) {
+    std::optional<FoundLine> found;
+    qint64 low = 0;
+    qint64 high = fileSize(fd);
+    while (low < high) {
+        const qint64 middle = low + (high - low) / 2;
+        const std::optional<FoundLine> line = lineFrom(fd, middle, high);
+        if (line && line->burst.offset <= offset) {
+            found = line;
+            low = line->next;
+        } else {
+            high = middle;
+        }
+    }
+    return found;
+}
+
+// Lines a look-up of a stretch reads at most.
+constexpr int kMostLinesOfAStretch = 64;
 
 } // namespace
 
@@ -131,23 +154,33 @@ std::optional<Burst> lookup(const QString &path, qint64 offset) {
     const int fd = openPlainFile(path);
     if (fd < 0)
         return std::nullopt;
-    // The last line whose burst starts at or before the offset: lines before it all do, lines
-    // after it none. Each probe takes the first line at or after the middle of what is left.
-    std::optional<Burst> found;
-    qint64 low = 0;
-    qint64 high = fileSize(fd);
-    while (low < high) {
-        const qint64 middle = low + (high - low) / 2;
-        const std::optional<FoundLine> line = lineFrom(fd, middle, high);
-        if (line && line->burst.offset <= offset) {
-            found = line->burst;
-            low = line->next;
-        } else {
-            high = middle;
-        }
+    const std::optional<FoundLine> found = lastAtOrBefore(fd, offset);
+    ::close(fd);
+    return found ? std::optional(found->burst) : std::nullopt;
+}
+
+StretchTimes lookupStretch(const QString &path, qint64 from, qint64 to) {
+    StretchTimes times;
+    const int fd = openPlainFile(path);
+    if (fd < 0)
+        return times;
+    const qint64 end = fileSize(fd);
+    // From the last line before the stretch: its burst may hold the stretch's first byte.
+    const std::optional<FoundLine> before = from > 0 ? lastAtOrBefore(fd, from - 1) : std::nullopt;
+    qint64 position = before ? before->start : 0;
+    for (int lines = 0; lines < kMostLinesOfAStretch; ++lines) {
+        const std::optional<FoundLine> line = lineFrom(fd, position, end);
+        if (!line || line->burst.offset >= to)
+            break;
+        position = line->next;
+        const Burst &burst = line->burst;
+        if (burst.reconnected && burst.offset >= from)
+            times.reconnects.append(burst);
+        else if (!burst.reconnected && (burst.offset <= from || !times.first))
+            times.first = burst;
     }
     ::close(fd);
-    return found;
+    return times;
 }
 
 bool SidecarStream::exists() const {

@@ -39,6 +39,15 @@ std::optional<Burst> parseLine(const QByteArray &text);
 // little time; it is opened without blocking, and anything but a plain file (a FIFO) gives none.
 std::optional<Burst> lookup(const QString &path, qint64 offset);
 
+// What the times file says of the bytes from `from` up to `to` of its capture: the burst that
+// holds the first of them (or, where none does, such as a header, the first burst that starts
+// among them) and the returns of the device among them. Bounded as lookup is.
+struct StretchTimes {
+    std::optional<Burst> first;
+    QList<Burst> reconnects;
+};
+StretchTimes lookupStretch(const QString &path, qint64 from, qint64 to);
+
 // The bursts of a times file in file order, read a bounded piece at a time as the file grows
 // (a capture writing it): only whole lines count.
 class SidecarStream {

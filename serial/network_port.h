@@ -55,8 +55,9 @@ public:
     bool purge() override {
         return request(telnet::ComPortCommand::PurgeData, telnet::Purge::Both);
     }
-    bool dropOutput() override {
-        return request(telnet::ComPortCommand::PurgeData, telnet::Purge::Transmit);
+    qint64 dropOutput() override {
+        request(telnet::ComPortCommand::PurgeData, telnet::Purge::Transmit);
+        return 0;
     }
     bool setDtr(bool on) override {
         return request(telnet::ComPortCommand::SetControl,

@@ -33,8 +33,9 @@ enum class Readiness { Readable, TimedOut, HungUp };
 
 // Where a write counts as complete, and so where a per-byte pause is measured from.
 enum class Completion {
-    OnTheLine, // the device's output queue is empty: the byte is on the wire
-    AtThisEnd, // the byte has left this machine (a network port: the server queues it on)
+    OnTheLine,      // the device's output queue is empty: the byte is on the wire
+    AtThisEnd,      // the byte has left this machine (a network port: the server queues it on)
+    InKernelBuffer, // the kernel has the byte (a pseudo-terminal: its reader takes it later)
 };
 
 class Port {
@@ -52,8 +53,9 @@ public:
     // Drops both queues.
     virtual bool purge() = 0;
     // Drops what is still queued for output, so that it does not go out later (once flow
-    // control releases the line) and a close does not wait for it.
-    virtual bool dropOutput() = 0;
+    // control releases the line) and a close does not wait for it: the bytes dropped, where the
+    // driver tells (0 where it does not: a pseudo-terminal, a server).
+    virtual qint64 dropOutput() = 0;
     // These fail (false) where the device has no modem lines or no RS485, as a pty has not.
     virtual bool setDtr(bool on) = 0;
     virtual bool setRts(bool on) = 0;

@@ -220,8 +220,13 @@ bool SerialPort::purge() {
     return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0;
 }
 
-bool SerialPort::dropOutput() {
-    return m_fd >= 0 && ::tcflush(m_fd, TCOFLUSH) == 0;
+qint64 SerialPort::dropOutput() {
+    int queued = 0;
+    if (m_fd < 0 || !m_hasOutputQueue || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+        queued = 0;
+    if (m_fd < 0 || ::tcflush(m_fd, TCOFLUSH) != 0)
+        return 0;
+    return std::max(queued, 0);
 }
 
 bool SerialPort::setModemLine(int line, bool on) {

@@ -39,6 +39,10 @@ TEST_F(CliTiming, ASendByteByByteReportsItsTimingWithTheLineDelay) {
     EXPECT_DOUBLE_EQ(report.value("line_delay_ms").toDouble(), 3);
     // The largest gap holds a line delay: at least 3.5 ms.
     EXPECT_GE(report.value("largest_ms").toDouble(), 3.5);
+    // A pty's write is complete once the kernel has the byte, whenever its reader takes it.
+    EXPECT_EQ(report.value("measured_at").toString(), "kernel buffer");
+    EXPECT_TRUE(m_err.contains("Measured where the bytes entered the kernel's buffer"))
+        << m_err.constData();
 
     m_err.clear();
     start({"send", m_pty.slavePath(), path("lines.txt"), "--delay", "-1", "--line-delay", "2"});

@@ -189,13 +189,14 @@ SendSession::Outcome SendSession::sendChunks() {
 void SendSession::SendWorker(std::uint64_t generation) {
     serial::startLines(*m_port, m_options.port, m_running);
     const std::int64_t began = transmit::steadyNanoseconds();
-    const Outcome outcome = sendChunks();
+    Outcome outcome = sendChunks();
     const std::int64_t duration = transmit::steadyNanoseconds() - began;
     m_preciseTiming.reset();
     // Bytes of a send that ended early stay behind in the driver while flow control holds the
     // line: they must not go out later, nor keep the port's close waiting for them.
+    // What they were is taken off the count: it counts what left.
     if (outcome.end == SendEnd::Aborted || outcome.end == SendEnd::WriteFailed)
-        m_port->dropOutput();
+        outcome.sent -= std::min(m_port->dropOutput(), outcome.sent);
     // The last count, with the file's length at the end, shown before anything that follows.
     const qint64 length = m_source.length();
     if (m_reported) {
@@ -211,6 +212,8 @@ void SendSession::SendWorker(std::uint64_t generation) {
                                 m_timed ? m_gaps.report() : transmit::TimingReport{},
                                 duration};
     result.timing.measuredAtThisEnd = m_port->completion() == serial::Completion::AtThisEnd;
+    result.timing.measuredInKernelBuffer =
+        m_port->completion() == serial::Completion::InKernelBuffer;
     m_source.close();
     const bool monitor = outcome.end == SendEnd::Done && m_options.replyMonitor && m_running;
     if (monitor)
