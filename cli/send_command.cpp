@@ -98,16 +98,17 @@ Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) 
         const std::optional<double> ms = nonNegativeMilliseconds(*lineDelay);
         options.lineDelayMs = ms.value_or(0);
         if (!ms && request.error.isEmpty())
-            request.error =
-                badValue(QStringLiteral("line-delay"), *lineDelay, QStringLiteral("0 or more"));
+            request.error = badValue(QStringLiteral("line-delay"), *lineDelay, millisecondsRange());
     }
     request.value.reportPath = line.value(QStringLiteral("report")).value_or(QString());
+    if (line.value(QStringLiteral("report")) && request.value.reportPath.isEmpty() &&
+        request.error.isEmpty())
+        request.error = badValue(QStringLiteral("report"), {}, QStringLiteral("a file name"));
     if (const auto monitor = line.value(QStringLiteral("monitor"))) {
         request.value.monitorSeconds = positiveSeconds(*monitor);
         options.replyMonitor = request.value.monitorSeconds.has_value();
         if (!options.replyMonitor && request.error.isEmpty())
-            request.error =
-                badValue(QStringLiteral("monitor"), *monitor, QStringLiteral("more than 0"));
+            request.error = badValue(QStringLiteral("monitor"), *monitor, secondsRange());
     }
     return request;
 }
@@ -190,7 +191,7 @@ private:
         // The send is over; the replies that follow go to standard output.
         m_progress.finish(progressText());
         m_progressDone = true;
-        QTimer::singleShot(qRound64(m_monitorSeconds.value_or(0) * 1000), &m_loop,
+        QTimer::singleShot(timerMilliseconds(m_monitorSeconds.value_or(0)), &m_loop,
                            [this] { m_session.abort(); });
     }
 

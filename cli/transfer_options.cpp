@@ -1,6 +1,7 @@
 #include "cli/transfer_options.h"
 
 #include "cli/command_line.h"
+#include "platform/files.h"
 #include "res/control_ids.h"
 #include "res/dialog_templates.h"
 #include "serial/baud.h"
@@ -219,10 +220,11 @@ Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored 
     if (given) {
         bool ok = false;
         const double ms = given->toDouble(&ok);
-        if (ok && std::isfinite(ms) && (ms >= 0 || ms == kChunks))
+        if (ok && std::isfinite(ms) && ((ms >= 0 && ms <= kMaxMilliseconds) || ms == kChunks))
             return {ms, {}};
-        return {kChunks, badValue(QStringLiteral("delay"), *given,
-                                  QStringLiteral("-1, or 0 or more milliseconds"))};
+        return {kChunks,
+                badValue(QStringLiteral("delay"), *given,
+                         QStringLiteral("-1, or %1 milliseconds").arg(millisecondsRange()))};
     }
     // The window stores its delay as an integer; a text that is none leaves the default.
     bool ok = false;
@@ -271,7 +273,7 @@ Checked<QByteArray> bytesFromHex(const QString &text) {
 }
 
 Checked<QByteArray> bytesFromText(const QString &text) {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = platform::encodeBytes(text);
     QByteArray bytes;
     for (qsizetype at = 0; at < utf8.size(); ++at) {
         if (utf8[at] != '\\') {

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -47,7 +48,7 @@ int openDescriptor(QFile &file, const QString &path, int flags, QIODevice::OpenM
     }
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer (or a reader); a writing
     // open of a FIFO without a reader fails with ENXIO by itself.
-    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK, 0666);
+    const int fd = ::open(encodeBytes(path).constData(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         setError(error, errno);
         return -1;
@@ -131,6 +132,69 @@ void removeFile(const QString &path) {
     const QFileInfo entry(path);
     if (entry.isSymLink() || (entry.exists() && !entry.isDir()))
         QFile::remove(path);
+}
+
+namespace {
+
+constexpr char16_t kRawByteBase = 0xDC00;
+
+// The code point of the valid UTF-8 sequence at `at` and its length; length 0 for none.
+std::pair<char32_t, int> utf8At(const QByteArray &bytes, qsizetype at) {
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(at);
+    const int length = lead < 0x80   ? 1
+                       : lead < 0xC2 ? 0
+                       : lead < 0xE0 ? 2
+                       : lead < 0xF0 ? 3
+                       : lead < 0xF5 ? 4
+                                     : 0;
+    if (length == 0 || at + length > bytes.size())
+        return {0, 0};
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return {0, 0};
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past Unicode are no valid UTF-8.
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return {0, 0};
+    return {code, length};
+}
+
+} // namespace
+
+QString decodeBytes(const QByteArray &bytes) {
+    QString text;
+    text.reserve(bytes.size());
+    for (qsizetype at = 0; at < bytes.size();) {
+        const auto [code, length] = utf8At(bytes, at);
+        if (length == 0) {
+            text += QChar(char16_t(kRawByteBase + static_cast<unsigned char>(bytes[at])));
+            ++at;
+            continue;
+        }
+        text += QString::fromUcs4(&code, 1);
+        at += length;
+    }
+    return text;
+}
+
+QByteArray encodeBytes(const QString &text) {
+    QByteArray bytes;
+    qsizetype run = 0; // start of the characters not yet encoded
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const bool raw = i < text.size() && text[i].unicode() >= kRawByteBase + 0x80 &&
+                         text[i].unicode() <= kRawByteBase + 0xFF;
+        if (!raw && i < text.size())
+            continue;
+        bytes += QStringView(text).mid(run, i - run).toUtf8();
+        if (raw)
+            bytes += char(text[i].unicode() - kRawByteBase);
+        run = i + 1;
+    }
+    return bytes;
 }
 
 QString errorText(int error) {

@@ -49,6 +49,12 @@ bool createFresh(QFile &file, const QString &path, int *error = nullptr);
 // Removes a file or link at path, if there is one; a directory stays.
 void removeFile(const QString &path);
 
+// Command-line arguments and file names as the bytes they are: UTF-8 is decoded, and each byte
+// that is not part of valid UTF-8 (a file name in another encoding, a raw byte given to send)
+// is kept as the lone surrogate U+DC80 to U+DCFF, which encodeBytes turns back into that byte.
+QString decodeBytes(const QByteArray &bytes);
+QByteArray encodeBytes(const QString &text);
+
 // The errno of a file failure in words, for the command line.
 QString errorText(int error);
 

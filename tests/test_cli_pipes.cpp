@@ -301,4 +301,40 @@ TEST_F(CliPipes, BytesFromTheCommandLineAndModemLinesOfAPty) {
     EXPECT_EQ(m_pty.read(1, 300), "") << "bad usage sent nothing";
 }
 
+// Standard output that fails, or that the program was started without, is an exit 1 with the
+// reason, never a success or a write into another descriptor; arguments are the bytes given.
+TEST_F(CliPipes, TheStandardStreamsFailAloudAndArgumentsKeepTheirBytes) {
+    for (const QString &script :
+         {QStringLiteral("CLI ports --json > /dev/full"), QStringLiteral("CLI --help > /dev/full"),
+          QStringLiteral("CLI ports --json >&-"),
+          "CLI capture PTY --dir '" + m_dir.path() + "' --seconds 0.2 > /dev/full"}) {
+        shell(script);
+        EXPECT_EQ(finish(), 1) << script.toStdString();
+        EXPECT_TRUE(m_err.contains("Could not write standard output: ")) << m_err.constData();
+    }
+
+    shell("CLI capture PTY --output - --bytes 8 >&-");
+    EXPECT_EQ(finish(), 1);
+    EXPECT_EQ(m_err, "kalvosan-cli: Could not write standard output: Bad file descriptor\n");
+    shell("CLI send PTY - <&-");
+    EXPECT_EQ(finish(5000), 1);
+    EXPECT_EQ(m_err, "kalvosan-cli: Could not open file -: Bad file descriptor\n");
+    EXPECT_EQ(m_pty.read(1, 200), "");
+
+    shell(R"sh(CLI send PTY --text "$(printf '\377\376A')")sh");
+    EXPECT_EQ(m_pty.read(3), "\xff\xfe"
+                             "A");
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+    const QByteArray latin1Name = QFile::encodeName(m_dir.path()) + "/caf\xe9.bin";
+    QFile named;
+    ASSERT_TRUE(named.open(::open(latin1Name.constData(), O_WRONLY | O_CREAT, 0600),
+                           QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    named.write("latin-1 named");
+    named.close();
+    shell(R"sh(CLI send PTY "$(printf ')sh" + m_dir.path() + R"sh(/caf\351.bin')")sh");
+    EXPECT_EQ(m_pty.read(13), "latin-1 named");
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+    ::unlink(latin1Name.constData()); // a name Qt's own removal of the folder cannot spell
+}
+
 } // namespace

@@ -269,11 +269,37 @@ TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
         {"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--parity", "sometimes"},
         {"send", m_pty.slavePath(), path("x.bin"), "--delay"},
         {"hex", path("a"), path("b")},
+        // An empty value would mean another target: standard output, the root folder.
+        {"capture", m_pty.slavePath(), "--name", ""},
+        {"capture", m_pty.slavePath(), "--dir", "", "--name", "e.bin"},
+        {"send", m_pty.slavePath(), "--text", "x", "--report", ""},
     };
     for (const QStringList &arguments : usage) {
         EXPECT_EQ(run(arguments), 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(m_err.contains("--help")) << m_err.constData();
     }
+    // Each time names the range it takes.
+    const struct {
+        QStringList arguments;
+        QByteArray says;
+    } ranges[] = {
+        {{"capture", m_pty.slavePath(), "--seconds", "3000000"},
+         "Bad value for --seconds: 3000000 (more than 0, at most 2147483)"},
+        {{"send", m_pty.slavePath(), "--text", "x", "--line-delay", "1e12"},
+         "Bad value for --line-delay: 1e12 (0 to 2147483647)"},
+        {{"send", m_pty.slavePath(), "--text", "x", "--delay", "1e300"},
+         "Bad value for --delay: 1e300 (-1, or 0 to 2147483647 milliseconds)"},
+    };
+    for (const auto &r : ranges) {
+        EXPECT_EQ(run(r.arguments), 2) << r.arguments.join(' ').toStdString();
+        EXPECT_TRUE(m_err.contains(r.says)) << m_err.constData();
+    }
+    // A time below the resolution is the resolution, not "no limit".
+    EXPECT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "idle.bin",
+                   "--idle", "0.0004"}),
+              0)
+        << m_err.constData();
+    ASSERT_TRUE(QFile::remove(path("idle.bin")));
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty()) << "bad usage opened nothing";
 
     ASSERT_EQ(run({"capture", "/nonexistent/ttyX", "--dir", m_dir.path()}), 1);
