@@ -207,7 +207,7 @@ QString describeDevice(const DeviceInfo &device) {
         ids << QStringLiteral("interface %1").arg(*device.interfaceNumber);
     if (!ids.isEmpty())
         what += QStringLiteral(" (") + ids.join(QStringLiteral(", ")) + u')';
-    const QString name = device.links.value(0, device.path);
+    const QString name = printableText(device.links.value(0, device.path));
     return what.isEmpty() ? name : what + QStringLiteral(" - ") + name;
 }
 
