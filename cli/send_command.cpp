@@ -6,12 +6,15 @@
 #include "cli/progress_line.h"
 #include "cli/transfer_options.h"
 #include "platform/files.h"
+#include "platform/streams.h"
 #include "platform/termination.h"
 #include "transmit/send_session.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace cli {
 
@@ -118,7 +121,9 @@ Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) 
 class SendRun {
 public:
     SendRun(std::optional<double> monitorSeconds, const QString &reportPath)
-        : m_monitorSeconds(monitorSeconds), m_reportPath(reportPath), m_replies(stdout) {
+        : m_monitorSeconds(monitorSeconds), m_reportPath(reportPath),
+          m_replies([this](const char *text, qint64 size) { return writeReplies(text, size); },
+                    kOpenEndedLabelWidth) {
         QObject::connect(&m_termination, &platform::TerminationWatch::requested, &m_loop,
                          [this] { m_session.abort(); });
         QObject::connect(&m_session, &SendSession::progress, &m_loop,
@@ -129,9 +134,11 @@ public:
                          });
         QObject::connect(&m_session, &SendSession::monitoringStarted, &m_loop,
                          [this] { onMonitoringStarted(); });
-        QObject::connect(
-            &m_session, &SendSession::replyReceived, &m_loop,
-            [this](const QByteArray &bytes) { m_replies.add(bytes.constData(), bytes.size()); });
+        QObject::connect(&m_session, &SendSession::replyReceived, &m_loop,
+                         [this](const QByteArray &bytes) {
+                             if (!m_replies.add(bytes.constData(), bytes.size()))
+                                 m_session.abort();
+                         });
         QObject::connect(&m_session, &SendSession::finished, &m_loop,
                          [this](const transmit::SendResult &result) { onFinished(result); });
     }
@@ -183,6 +190,16 @@ private:
         return text + QStringLiteral(" (%1 of %2 bytes sent)").arg(result.sent).arg(result.length);
     }
 
+    // The replies, as monitor prints its lines. A reader that stops reading must not hold this
+    // thread: the write waits in slices that Ctrl-C and SIGTERM end.
+    bool writeReplies(const char *text, qint64 size) {
+        const platform::StreamWrite written =
+            platform::writeStream(STDOUT_FILENO, text, size, platform::untilTerminated());
+        if (written.error != 0 && m_outputError == 0)
+            m_outputError = written.error;
+        return written.error == 0;
+    }
+
     QString progressText() const {
         return sendProgressText(m_sent, m_length, m_progress.elapsedMs());
     }
@@ -201,7 +218,11 @@ private:
         m_length = result.length;
         if (!m_progressDone)
             m_progress.finish(progressText());
-        m_exitCode = result.end == transmit::SendEnd::Done ? kExitSuccess : kExitFailure;
+        m_exitCode = result.end == transmit::SendEnd::Done && m_outputError == 0 ? kExitSuccess
+                                                                                : kExitFailure;
+        if (m_outputError != 0)
+            printError(QStringLiteral("Could not write standard output: ") +
+                       platform::errorText(m_outputError));
         if (result.end == transmit::SendEnd::ReadFailed)
             printError(QStringLiteral("Could not read file ") + result.path);
         else if (result.end == transmit::SendEnd::WriteFailed)
@@ -241,6 +262,7 @@ private:
     qint64 m_sent = 0;
     qint64 m_length = 0;
     bool m_progressDone = false;
+    int m_outputError = 0; // of the replies' output
     bool m_stream = false; // no length: the count alone tells how far it got
     int m_exitCode = kExitFailure;
     SendSession m_session;

@@ -171,6 +171,19 @@ TEST_F(CliPipes, ACaptureToStandardOutputEndsWhenItsReaderStopsReading) {
     EXPECT_GT(offered, 64 * 1024) << "the pipe was full";
     EXPECT_EQ(m_err, "-\t" + QByteArray::number(got.size()) + "\n");
     EXPECT_EQ(afterSync(got), flood.left(afterSync(got).size()));
+
+    // The replies of send --monitor to a reader that reads none of them: Ctrl-C still ends it.
+    const QString replies = path("replies");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(replies).constData(), 0600), 0);
+    const int stalled = ::open(QFile::encodeName(replies).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(stalled, 0);
+    m_process.setStandardOutputFile(replies);
+    start({"send", m_pty.slavePath(), "--text", "go", "--monitor", "60"});
+    EXPECT_EQ(m_pty.read(2), "go");
+    EXPECT_GT(offerToPty(m_pty, randomPayload(1 << 20, 15), 1500), 64 * 1024);
+    ::kill(pid_t(m_process.processId()), SIGINT);
+    EXPECT_EQ(finish(5000), 0) << m_err.constData();
+    ::close(stalled);
 }
 
 // The live view: each burst from its own offset, its partial last line printed at once, headed
