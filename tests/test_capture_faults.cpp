@@ -73,16 +73,6 @@ TEST_F(CaptureTest, AFileThatCannotBeCreatedStopsTheStart) {
 // What is at the capture's name may not be the window's to empty: the file a link points at,
 // or a numbered capture another program wrote meanwhile. The user's fixed name is replaced.
 TEST_F(CaptureTest, NeitherALinksTargetNorAnotherProgramsCaptureIsEmptied) {
-    const QString victim = dropDir.filePath("victim.txt");
-    testsupport::writeFile(victim, "victim");
-    ASSERT_TRUE(QFile::link(victim, dropDir.filePath("link.bin")));
-    setFileName(QStringLiteral("link.bin"));
-    clickStart();
-    ASSERT_EQ(messages.messages().size(), 1u);
-    EXPECT_EQ(messages.lastText(), "Could not open file " + dropDir.filePath("link.bin"));
-    EXPECT_FALSE(capturing());
-    EXPECT_EQ(testsupport::readFile(victim), "victim");
-
     setFileName(QStringLiteral("data000000.bin"));
     testsupport::writeFile(dropDir.filePath("data000000.bin"), "theirs");
     clickStart();
@@ -95,6 +85,16 @@ TEST_F(CaptureTest, NeitherALinksTargetNorAnotherProgramsCaptureIsEmptied) {
     EXPECT_EQ(path(), dropDir.filePath("data000001.bin"));
     EXPECT_EQ(testsupport::readFile(dropDir.filePath("data000000.bin")), "theirs");
     EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000002.bin");
+
+    const QString victim = dropDir.filePath("victim.txt");
+    testsupport::writeFile(victim, "victim");
+    ASSERT_TRUE(QFile::link(victim, dropDir.filePath("link.bin")));
+    setFileName(QStringLiteral("link.bin"));
+    clickStart();
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + dropDir.filePath("link.bin"));
+    EXPECT_FALSE(capturing());
+    EXPECT_EQ(testsupport::readFile(victim), "victim");
 
     setFileName(QStringLiteral("fixed.bin"));
     testsupport::writeFile(dropDir.filePath("fixed.bin"), "old");

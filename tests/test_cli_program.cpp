@@ -244,6 +244,7 @@ TEST_F(CliProgram, ScriptsLearnWhyAndNothingIsSentForAReportThatCannotBeWritten)
               1);
     EXPECT_TRUE(m_err.contains("Could not open file " + path("earlier.bin.times").toLocal8Bit()))
         << m_err.constData();
+    EXPECT_EQ(readFile(path("earlier.bin")), "an earlier capture");
     ASSERT_TRUE(QFile::link(path("earlier.bin"), path("link.bin")));
     ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "link.bin",
                    "--seconds", "0.2"}),
