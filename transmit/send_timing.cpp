@@ -124,6 +124,9 @@ QString timingReportText(const TimingReport &r) {
         QStringLiteral("Gaps more than 10 % over their pause: %1 of %2").arg(r.late).arg(r.gaps);
     if (r.measuredAtThisEnd)
         text += QStringLiteral("\nMeasured where the bytes left this machine, not at the device");
+    if (r.measuredInKernelBuffer)
+        text += QStringLiteral("\nMeasured where the bytes entered the kernel's buffer of a "
+                               "pseudo-terminal, not at its reader");
     return text;
 }
 
@@ -147,7 +150,9 @@ QByteArray sendReportJson(qint64 sent, std::int64_t durationNs, const TimingRepo
         object.insert(QStringLiteral("largest_ms"), r.largestMs);
         object.insert(QStringLiteral("late_gaps"), double(r.late));
         object.insert(QStringLiteral("measured_at"),
-                      r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line"));
+                      r.measuredAtThisEnd        ? QStringLiteral("this end")
+                      : r.measuredInKernelBuffer ? QStringLiteral("kernel buffer")
+                                                 : QStringLiteral("line"));
     }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
