@@ -11,5 +11,6 @@ int runCapture(const QStringList &arguments);
 int runMonitor(const QStringList &arguments);
 int runSend(const QStringList &arguments);
 int runHex(const QStringList &arguments);
+int runTerm(const QStringList &arguments);
 
 } // namespace cli

@@ -71,8 +71,9 @@ bool HexPrinter::flush() {
 
 void HexPrinter::printArrivals(qint64 lineStart, int count) {
     while (m_times) {
+        // Times of bytes past the listing's end are not looked for.
         if (!m_nextBurst)
-            m_nextBurst = m_times->next();
+            m_nextBurst = m_times->next(arrival::bytesFor(lineStart + count));
         if (!m_nextBurst || m_nextBurst->offset >= lineStart + count)
             break;
         // A burst whose line went out before its time was known is not printed late.

@@ -216,6 +216,17 @@ TEST(ArrivalTimes, TheBurstOfAByteIsFoundInTheFileWithoutReadingItWhole) {
     EXPECT_EQ(at(35), "b");
     EXPECT_EQ(at(36), "c+");
     EXPECT_EQ(at(1000), "c+"); // the torn last line is not one yet
+    // A line of the listing: the burst of its first byte, or the first in it after a header,
+    // and the device's returns in it.
+    const arrival::StretchTimes header = arrival::lookupStretch(path, 0, 16);
+    ASSERT_TRUE(header.first);
+    EXPECT_EQ(header.first->time, "a");
+    EXPECT_TRUE(header.reconnects.isEmpty());
+    const arrival::StretchTimes back = arrival::lookupStretch(path, 32, 48);
+    ASSERT_TRUE(back.first);
+    EXPECT_EQ(back.first->time, "b");
+    ASSERT_EQ(back.reconnects.size(), 1);
+    EXPECT_EQ(back.reconnects.front().time, "c");
 
     // Half a million bursts: a look-up reads a few small pieces.
     QByteArray big;

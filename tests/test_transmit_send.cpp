@@ -200,6 +200,22 @@ TEST_F(TransmitTest, AFifoAsTheSendFileIsRefusedWithoutBlocking) {
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not open file " + fifo);
     EXPECT_TRUE(idle());
+
+    // A terminal nobody types into would hold the send's read, and the window's exit, for ever.
+    testsupport::Pty terminal;
+    std::thread hangUp([&] {
+        for (int i = 0; i < 60 && !done; ++i)
+            QThread::msleep(50);
+        if (!done)
+            terminal.closeMaster(); // ends a read that blocks, so the test fails, not hangs
+    });
+    done = false;
+    send(terminal.slavePath());
+    EXPECT_EQ(messages.messages().size(), 2u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + terminal.slavePath());
+    EXPECT_TRUE(idle());
+    done = idle();
+    hangUp.join();
 }
 
 // The background menu's "Last send timing..." shows what the last send byte by byte achieved:

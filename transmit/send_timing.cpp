@@ -189,6 +189,9 @@ QString timingReportText(const TimingReport &r) {
                 .arg(r.gaps);
     if (r.measuredAtThisEnd)
         text += QStringLiteral("\nMeasured where the bytes left this machine, not at the device");
+    if (r.measuredInKernelBuffer)
+        text += QStringLiteral("\nMeasured where the bytes entered the kernel's buffer of a "
+                               "pseudo-terminal, not at its reader");
     return text;
 }
 
@@ -218,7 +221,9 @@ QByteArray sendReportJson(qint64 sent, std::int64_t durationNs, const TimingRepo
                                        {QStringLiteral("count"), double(bucket.count)}});
         object.insert(QStringLiteral("histogram"), buckets);
         object.insert(QStringLiteral("measured_at"),
-                      r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line"));
+                      r.measuredAtThisEnd        ? QStringLiteral("this end")
+                      : r.measuredInKernelBuffer ? QStringLiteral("kernel buffer")
+                                                 : QStringLiteral("line"));
     }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }

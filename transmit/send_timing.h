@@ -77,6 +77,9 @@ struct TimingReport {
     // The gaps are those between the bytes leaving this machine (a network port), not on the
     // device's line: the server's own timing is not in them.
     bool measuredAtThisEnd = false;
+    // The gaps are those between the bytes entering the kernel's buffer (a pseudo-terminal,
+    // whose reader may take them much later, in one go).
+    bool measuredInKernelBuffer = false;
     bool empty() const { return gaps == 0; }
 };
 
