@@ -11,13 +11,16 @@ FUZZ_TARGETS := telnet lock_file arrival_times hex_listing ymodem_header xmodem_
 JOBS       ?= $(shell nproc)
 
 # Debian packages the build, the tests and the benchmarks need (tio: the per-byte benchmark's
-# reference; bash-completion: the test of kalvosan-cli's completion loads it; ser2net: the serial
-# server of the network port's tests and benchmarks, socat and python3-serial its references there;
-# clang with its runtime: the fuzzers; lrzsz: ZMODEM, and the other side of the protocol tests).
+# reference, and with picocom the terminal benchmark's; bash-completion: the test of
+# kalvosan-cli's completion loads it; ser2net: the serial server of the network port's tests and
+# benchmarks, socat and python3-serial its references there; clang with its runtime: the fuzzers;
+# xxd and bsdextrautils' hexdump: the hex listing's references; lrzsz: ZMODEM, and the other
+# side of the protocol tests).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf \
             dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin tio \
-            bash-completion ser2net socat python3-serial clang libclang-rt-14-dev lrzsz
+            bash-completion ser2net socat python3-serial clang libclang-rt-14-dev picocom \
+            xxd bsdextrautils lrzsz
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -2,6 +2,9 @@
 
 #include "app/about_dialog.h"
 #include "app/settings_store.h"
+#include "app/terminal_window.h"
+#include "app/timing_dialog.h"
+#include "capture/capture_naming.h"
 #include "hexedit/editor_pane.h"
 #include "hexedit/hex_cell_edit.h"
 #include "hexedit/hex_cell_edit_accessible.h"
@@ -255,6 +258,8 @@ void TerminalDialog::OnCancel() {
     // "E&xit" is disabled while a transfer runs; Esc and the close box are refused likewise.
     if (!item(ctl::Exit)->isEnabled() && !m_closing)
         return;
+    // The terminal window goes first, its session and log with it.
+    m_terminalWindow.reset();
     StopAndJoinWorker();
     m_timer.stop();
     m_pane->setLoader(nullptr, nullptr, nullptr);
@@ -293,6 +298,7 @@ void TerminalDialog::fillWindowMenu(QMenu &menu) {
     QAction *timing = menu.addAction(QStringLiteral("Last send &timing..."), this,
                                      &TerminalDialog::OnLastSendTiming);
     timing->setEnabled(m_lastTiming.has_value());
+    menu.addAction(QStringLiteral("Terminal..."), this, &TerminalDialog::OnTerminal);
     QAction *times = menu.addAction(QStringLiteral("Record &arrival times"));
     times->setCheckable(true);
     times->setChecked(m_recordTimes);
@@ -316,9 +322,39 @@ void TerminalDialog::OnCredits() {
 }
 
 void TerminalDialog::OnLastSendTiming() {
-    if (m_lastTiming)
-        platform::messageBox(this, transmit::timingReportText(*m_lastTiming),
-                             QStringLiteral("Kalvosan"), platform::MessageIcon::Information);
+    if (m_lastTiming) {
+        TimingDialog dialog(*m_lastTiming, this);
+        platform::execDialog(&dialog);
+    }
+}
+
+void TerminalDialog::OnTerminal() {
+    if (m_terminalWindow && m_terminalWindow->connected()) {
+        m_terminalWindow->raise();
+        m_terminalWindow->activateWindow();
+        return;
+    }
+    if (!UpdateData(true))
+        return;
+    TerminalWindowHost host;
+    host.releasePort = [this] {
+        if (!transferRunning())
+            m_hPort.reset();
+    };
+    host.logTarget = [this] {
+        UpdateData(true);
+        return TerminalLogTarget{m_dropDirectory, m_captureFileName, m_recordTimes};
+    };
+    host.logClosed = [this](const QString &name) {
+        const QString next = advanceCaptureFileName(name);
+        if (next == name)
+            return;
+        m_captureFileName = next;
+        itemAs<QLineEdit>(ctl::CaptureFile)->setText(next);
+    };
+    m_terminalWindow = std::make_unique<TerminalWindow>(portConfig(serial::PortProfile::Capture),
+                                                        std::move(host), this);
+    m_terminalWindow->show();
 }
 
 void TerminalDialog::OnRecordArrivalTimes(bool on) {

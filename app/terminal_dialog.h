@@ -22,6 +22,7 @@
 
 class QLibrary;
 class QMenu;
+class TerminalWindow;
 class EditorPane;
 class HexListBox;
 class HexCellEdit;
@@ -67,6 +68,10 @@ public:
     void OnCredits();
     // "Last send &timing...": the report of the last send byte by byte.
     void OnLastSendTiming();
+    // "Terminal...": the terminal window on the port and line settings shown; raised when it
+    // is open and connected.
+    void OnTerminal();
+    TerminalWindow *terminalWindow() const { return m_terminalWindow.get(); }
     // "Record &arrival times": switches the times file of the next captures on or off.
     void OnRecordArrivalTimes(bool on);
     // The window menu of the dialog's background: "&Credits", a separator, Minimize, Close.
@@ -186,6 +191,7 @@ private:
     PortOpener m_opener;
     ReplyText m_replyText;
     std::unique_ptr<QLibrary> m_hLoader;
+    std::unique_ptr<TerminalWindow> m_terminalWindow;
     QTimer m_timer;
     bool m_closing = false;
 

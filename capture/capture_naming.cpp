@@ -1,5 +1,9 @@
 #include "capture/capture_naming.h"
 
+#include <QFileInfo>
+
+#include <cerrno>
+
 #include <array>
 
 namespace {
@@ -50,4 +54,38 @@ QByteArray captureHeader(const QString &name) {
 
 QString capturePath(const QString &dropDirectory, const QString &name) {
     return dropDirectory + u'/' + name;
+}
+
+QString openNumberedCapture(const QString &directory, QString &name, bool nameGiven,
+                            const CaptureFileOpen &open) {
+    // So far a capture looks for a name nobody has used.
+    constexpr int kMostNamesTried = 1000;
+    const platform::Creation creation =
+        nameGiven ? platform::Creation::Replace : platform::Creation::New;
+    for (int tried = 1;; ++tried) {
+        int reason = 0;
+        const QString error =
+            open(capturePath(directory, name), captureHeader(name), creation, reason);
+        if (error.isEmpty())
+            return {};
+        const QString next = advanceCaptureFileName(name);
+        const bool inUse = reason == EEXIST || reason == EWOULDBLOCK;
+        if (nameGiven || !inUse || next == name || tried == kMostNamesTried)
+            return error + QStringLiteral(": ") + platform::errorText(reason);
+        name = next;
+    }
+}
+
+QString unusedCaptureFileName(const QString &dropDirectory, const QString &name, int mostTried) {
+    QString candidate = name;
+    for (int tried = 0; tried < mostTried; ++tried) {
+        const QFileInfo file(capturePath(dropDirectory, candidate));
+        if (!file.exists() || file.size() == 0 || !file.isFile())
+            return candidate;
+        const QString next = advanceCaptureFileName(candidate);
+        if (next == candidate || next == name)
+            break;
+        candidate = next;
+    }
+    return name;
 }

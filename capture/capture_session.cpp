@@ -21,6 +21,8 @@ constexpr std::chrono::milliseconds kPace(50);
 constexpr std::int64_t kDrainBudget = 1 << 20;
 // How often a capture whose device went away tries to open the port again.
 constexpr std::chrono::milliseconds kReopenPeriod(500);
+// The longest wait while the port has not yet taken all of the owner's work.
+constexpr std::chrono::milliseconds kServiceRetry(5);
 
 } // namespace
 
@@ -29,7 +31,8 @@ constexpr std::chrono::milliseconds kReopenPeriod(500);
 class ReceiveLoop {
 public:
     ReceiveLoop(CaptureSession &session, std::uint64_t generation)
-        : m_session(session), m_generation(generation), m_buffer(kReceiveBufferSize) {}
+        : m_session(session), m_generation(generation), m_buffer(kReceiveBufferSize),
+          m_count(session.m_count.load()), m_reported(m_count) {}
 
     // Bytes waiting from before the start are dropped, neither written nor counted.
     void dropWaiting() { m_session.ReadAvailable(m_buffer.data(), kReceiveBufferSize); }
@@ -41,10 +44,15 @@ public:
 
     using Step = CaptureSession::Step;
 
-    // Waits up to one pace for input and writes all of it.
+    // Waits up to one pace for input (or the owner's work), does the owner's work and writes
+    // all the input.
     Step step() {
-        const serial::Readiness ready = m_session.m_port->waitReadable(int(kPace.count()));
-        if (ready == serial::Readiness::TimedOut) {
+        const auto wait = m_servicePending ? kServiceRetry : kPace;
+        const serial::Readiness ready =
+            m_session.m_port->waitReadable(int(wait.count()), m_session.m_options.wakeFd);
+        if (const Step served = serve(); served != Step::Going)
+            return served;
+        if (ready == serial::Readiness::TimedOut || ready == serial::Readiness::Woken) {
             report(false);
             return Step::Going;
         }
@@ -104,14 +112,39 @@ public:
     }
 
 private:
+    // The owner's work for the port. A write refused by a device that has gone is a hang-up.
+    Step serve() {
+        const PortServicer &service = m_session.m_options.service;
+        if (!service)
+            return Step::Going;
+        serial::Port &port = *m_session.m_port;
+        const PortService result = service(port, m_session.m_running);
+        m_servicePending = result == PortService::Pending;
+        if (result != PortService::Failed)
+            return Step::Going;
+        if (port.waitReadable(0) != serial::Readiness::HungUp)
+            return Step::PortWriteFailed;
+        return drain() < 0 ? Step::WriteFailed : Step::HungUp;
+    }
+
     bool write(std::int64_t size) {
         const qint64 offset = m_session.m_headerSize + m_count;
         const bool toFile = m_session.m_file.isOpen();
-        if (toFile && m_session.m_file.write(m_buffer.data(), size) != size) {
-            m_session.m_failedPath = m_session.m_path;
-            return false;
-        }
         const arrival::WallClock::time_point when = arrival::WallClock::now();
+        if (toFile) {
+            const qint64 written = m_session.m_file.write(m_buffer.data(), size);
+            if (written != size) {
+                // A burst cut short (a full disk, the file-size limit) is counted as far as it
+                // is in the file, with its arrival time.
+                if (written > 0) {
+                    m_count += written;
+                    m_session.m_count = m_count;
+                    m_session.recordArrival(offset, when);
+                }
+                m_session.m_failedPath = m_session.m_path;
+                return false;
+            }
+        }
         qint64 taken = size;
         if (const BurstConsumer &consumer = m_session.m_options.consumer) {
             taken = consumer({m_count, m_buffer.data(), size, when}, m_session.m_running);
@@ -145,6 +178,7 @@ private:
     std::vector<char> m_buffer;
     std::int64_t m_count = 0;
     std::int64_t m_reported = 0;
+    bool m_servicePending = false;
     Clock::time_point m_reportedAt{};
     Clock::time_point m_lastByteAt = Clock::now();
 };
@@ -166,18 +200,23 @@ QString CaptureSession::openFile(const QString &path, const QByteArray &header, 
     // every read reaches the file at once, for a live view of it and against a crash.
     if (!platform::openHeld(m_file, path, creation, &m_fileError))
         return QStringLiteral("Could not open file ") + path;
-    if (!header.isEmpty() && m_file.write(header) != header.size()) {
-        m_fileError = errno;
-        m_file.close();
-        return QStringLiteral("Could not write file ") + path;
-    }
-    // Arrival times of an earlier capture under this name must not pass for this one's.
+    // Arrival times of an earlier capture under this name must not pass for this one's. What
+    // can fail comes before the capture file is emptied: a capture that cannot start leaves it.
     const QString times = arrival::sidecarPath(path);
     if (!arrivalTimes) {
         platform::removeFile(times);
     } else if (!platform::createFresh(m_timesFile, times, &m_fileError)) {
         m_file.close();
         return QStringLiteral("Could not open file ") + times;
+    }
+    // The header goes over the start of what the file held, then the rest is cut.
+    const bool written = header.isEmpty() || m_file.write(header) == header.size();
+    if (!written)
+        m_fileError = errno;
+    if (!written || !platform::keepOnly(m_file, header.size(), &m_fileError)) {
+        m_file.close();
+        m_timesFile.close();
+        return QStringLiteral("Could not write file ") + path;
     }
     return {};
 }
@@ -219,6 +258,28 @@ QString CaptureSession::start(const CaptureOptions &options, serial::OpenedPort 
     return {};
 }
 
+std::unique_ptr<serial::Port> CaptureSession::lendPort() {
+    if (!busy())
+        return nullptr;
+    m_lending = true;
+    stop();
+    m_lending = false;
+    return std::move(m_port);
+}
+
+bool CaptureSession::resumeWith(std::unique_ptr<serial::Port> port) {
+    stop();
+    m_port = std::move(port);
+    m_options.portInUse = true;
+    m_running = true;
+    if (!m_worker.start([this](std::uint64_t generation) { ReceiveWorker(generation); })) {
+        m_running = false;
+        closeFile();
+        return false;
+    }
+    return true;
+}
+
 void CaptureSession::requestStop() {
     m_running = false;
 }
@@ -241,36 +302,54 @@ std::int64_t CaptureSession::ReadAvailable(char *buffer, std::int64_t capacity) 
     return n > 0 ? n : 0;
 }
 
-void CaptureSession::ReceiveWorker(std::uint64_t generation) {
+void CaptureSession::beginOn(ReceiveLoop &loop) {
     // A network port's bytes wait in the socket, with flow control behind them: a late read
     // loses nothing. A reader at nice -20 woke for every small segment and held up a serial
     // server on the same machine (about half of socat's rate through ser2net).
     if (m_port->completion() == serial::Completion::AtThisEnd)
         platform::lowerToNormalPriority();
+    if (m_options.portInUse)
+        return;
     serial::startLines(*m_port, m_options.port, m_running);
+    if (m_options.dropEarlyBytes)
+        loop.dropWaiting();
+}
+
+void CaptureSession::ReceiveWorker(std::uint64_t generation) {
     ReceiveLoop loop(*this, generation);
-    loop.dropWaiting();
-    bool written = true;
+    Step step = Step::Going;
+    if (m_port)
+        beginOn(loop);
+    else
+        step = reconnect(generation, loop.silentAt(), !m_options.portInUse);
     bool reachedLimit = false;
-    while (written && m_running.load()) {
+    while (step == Step::Going && m_running.load()) {
         reachedLimit = loop.limitReached() || loop.silent();
-        if (reachedLimit)
+        if (reachedLimit || !m_port)
             break;
-        Step step = loop.step();
+        step = loop.step();
         if (step == Step::HungUp)
             step = reconnect(generation, loop.silentAt());
-        written = step != Step::WriteFailed;
     }
     // Bytes that came just before "Stop".
-    if (written && !loop.limitReached())
-        written = loop.drain() >= 0;
+    if (step == Step::Going && m_port && !loop.limitReached() && loop.drain() < 0)
+        step = Step::WriteFailed;
     loop.report(true);
+    endWorker(generation, step, reachedLimit);
+}
+
+void CaptureSession::endWorker(std::uint64_t generation, Step last, bool reachedLimit) {
+    if (m_lending && last == Step::Going)
+        return;
     m_file.close();
     m_timesFile.close();
-    if (m_port)
+    if (m_port && last != Step::PortWriteFailed)
         m_port->setDtr(false);
-    if (!written)
+    if (last == Step::WriteFailed)
         m_worker.post(generation, [this, path = m_failedPath] { emit writeFailed(path); });
+    else if (last == Step::PortWriteFailed)
+        m_worker.post(generation,
+                      [this, name = m_options.port.portName] { emit portWriteFailed(name); });
     else if (reachedLimit)
         m_worker.post(generation, [this] { emit limitReached(m_count.load()); });
 }
@@ -287,12 +366,13 @@ bool CaptureSession::recordArrival(qint64 offset, arrival::WallClock::time_point
     return false;
 }
 
-CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation,
-                                               Clock::time_point giveUpAt) {
+CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation, Clock::time_point giveUpAt,
+                                               bool announce) {
     // The port goes at once (and its lock with it), so that the device can come back under
     // the same name.
     m_port.reset();
-    m_worker.post(generation, [this, name = m_options.port.portName] { emit waiting(name); });
+    if (announce)
+        m_worker.post(generation, [this, name = m_options.port.portName] { emit waiting(name); });
     const auto going = [&] { return m_running.load() && Clock::now() < giveUpAt; };
     while (going()) {
         for (auto waited = std::chrono::milliseconds(0); waited < kReopenPeriod && going();

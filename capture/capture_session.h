@@ -30,6 +30,15 @@ struct CapturedBurst {
 using BurstConsumer =
     std::function<qint64(const CapturedBurst &burst, const std::atomic<bool> &running)>;
 
+// How the owner's work for the port went (see CaptureOptions::service).
+enum class PortService {
+    Done,    // nothing is left to do
+    Pending, // the port took part of it; the worker comes back to it soon
+    Failed,  // the port refused a write
+};
+using PortServicer =
+    std::function<PortService(serial::Port &port, const std::atomic<bool> &running)>;
+
 struct CaptureOptions {
     serial::PortConfig port; // the capture profile
     QString path;            // the capture file
@@ -46,7 +55,23 @@ struct CaptureOptions {
     // writeFailed(consumerName).
     BurstConsumer consumer{};
     QString consumerName{};
+    // The port was in use before this capture (handed back after lendPort, or a terminal's
+    // log begun midway): what waits in it is the device's latest, not old, and the modem
+    // lines stay as they are.
+    bool portInUse = false;
+    // What came between the open (which drops both queues) and the worker's start is dropped
+    // too, as a capture's old bytes; a terminal keeps it (a board's first words after DTR).
+    bool dropEarlyBytes = true;
+    // The owner's work for the port (a terminal's keys, a break, the modem lines), done on the
+    // worker between its reads, so that no other thread uses a port that a reconnect may
+    // replace. The worker also wakes when `wakeFd` (if not -1) becomes readable. A write the
+    // port refuses ends the capture with portWriteFailed(), unless the device has gone: then
+    // it is waited for as after any hang-up.
+    PortServicer service{};
+    int wakeFd = -1;
 };
+
+class ReceiveLoop;
 
 class CaptureSession : public QObject {
     Q_OBJECT
@@ -60,7 +85,8 @@ public:
     // beside it anew, else removes an older one. Empty, or the message ("Could not open file " /
     // "Could not write file " + path), with the errno in fileError(): a file another capture
     // holds is refused untouched (EWOULDBLOCK), and so is a FIFO rather than left to block the
-    // caller until a reader comes.
+    // caller until a reader comes, and a symbolic link at the name (ELOOP). The file is emptied
+    // last, once the times file is there: a capture that cannot start leaves it as it was.
     QString openFile(const QString &path, const QByteArray &header, bool arrivalTimes = false,
                      platform::Creation creation = platform::Creation::Replace);
     int fileError() const { return m_fileError; }
@@ -74,6 +100,14 @@ public:
     // (without the port) tells why an open failed, whether the driver refused RS485 ("Unable to
     // pass data into driver") and which line settings the port kept.
     QString start(const CaptureOptions &options, serial::OpenedPort *details = nullptr);
+
+    // Lends the port to another session for a while (a file sent from a terminal): the worker
+    // ends after its final read, and the files stay open, the modem lines as they are and what
+    // comes meanwhile in the port. Null, with the capture ended all the same, while the device
+    // is away. resumeWith goes on with the same files; start() begins anew.
+    std::unique_ptr<serial::Port> lendPort();
+    // A null port is waited for, as after an unplug, without a second "waiting" notice.
+    bool resumeWith(std::unique_ptr<serial::Port> port);
 
     // Asks the worker to end after its final read; returns at once.
     void requestStop();
@@ -109,16 +143,25 @@ signals:
     void waiting(const QString &portName);
     // The port is open again; the capture goes on appending to the same file.
     void reconnected(qint64 count);
+    // The port refused a write of the owner's service; the worker has ended.
+    void portWriteFailed(const QString &portName);
 
 private:
     friend class ReceiveLoop;
     void ReceiveWorker(std::uint64_t generation);
     // How a step of the receive worker ended.
-    enum class Step { Going, WriteFailed, HungUp };
+    enum class Step { Going, WriteFailed, HungUp, PortWriteFailed };
+    // The worker's first steps on a port it was given: its priority, and for a port not in
+    // use yet the modem lines and dropping what waited before the start.
+    void beginOn(ReceiveLoop &loop);
+    // The worker's last steps: the files closed, DTR dropped and the end reported, unless the
+    // port is lent.
+    void endWorker(std::uint64_t generation, Step last, bool reachedLimit);
     // Waits for the device to come back after a hang-up, until it is back (Going), the capture
     // is stopped or `giveUpAt` has come (Going, without a port); WriteFailed when the arrival
     // time of its return could not be written.
-    Step reconnect(std::uint64_t generation, std::chrono::steady_clock::time_point giveUpAt);
+    Step reconnect(std::uint64_t generation, std::chrono::steady_clock::time_point giveUpAt,
+                   bool announce = true);
     // A burst has just been written at `offset`: its line in the times file.
     bool recordArrival(qint64 offset, arrival::WallClock::time_point when,
                        bool reconnected = false);
@@ -132,6 +175,7 @@ private:
     std::unique_ptr<serial::Port> m_port;
     CaptureOptions m_options;
     std::atomic<bool> m_running{false};
+    std::atomic<bool> m_lending{false};
     std::atomic<qint64> m_count{0};
     // Declared last: it is joined first, while everything the worker uses is still there.
     platform::SessionWorker m_worker;

@@ -13,8 +13,6 @@ namespace cli {
 
 namespace {
 
-// A capture into a name of the stored numbering looks this far for a name nobody has used.
-constexpr int kMostNamesTried = 1000;
 // How often a port that is not there yet is looked for: as after an unplug.
 constexpr int kWaitPeriodMs = 500;
 
@@ -48,11 +46,11 @@ QString readCaptureEnds(const CommandLine &line, CaptureRequest &request) {
         const auto given = line.value(option);
         const std::optional<double> seconds = given ? positiveSeconds(*given) : std::nullopt;
         if (given && !seconds && error.isEmpty())
-            error = badValue(option, *given, QStringLiteral("more than 0"));
+            error = badValue(option, *given, secondsRange());
         if (option == QLatin1String("seconds"))
             request.seconds = seconds;
         else if (seconds)
-            request.options.idle = std::chrono::milliseconds(qRound64(*seconds * 1000));
+            request.options.idle = timerMilliseconds(*seconds);
     }
     request.wait = line.isSet(QStringLiteral("wait"));
     return error;
@@ -139,7 +137,7 @@ int CaptureRun::run(CaptureRequest &request) {
     if (!m_ran)
         return kExitSuccess;
     if (request.seconds)
-        QTimer::singleShot(qRound64(*request.seconds * 1000), &m_loop, &QEventLoop::quit);
+        QTimer::singleShot(timerMilliseconds(*request.seconds), &m_loop, &QEventLoop::quit);
     m_loop.exec();
     m_session.stop();
     if (m_exitCode == kExitSuccess && m_progress)
@@ -189,27 +187,25 @@ serial::OpenedPort CaptureRun::openPort(const CaptureRequest &request) {
     return opened;
 }
 
-// A name given on the command line is that file, replaced; a name of the stored numbering
-// is never one already in use: the capture takes the next number that is free, so that it
-// empties no earlier capture and writes into none another capture holds.
+QString openNumberedFile(CaptureRequest &request, const CaptureFileOpener &open) {
+    CaptureOptions &options = request.options;
+    return openNumberedCapture(request.directory, request.name, request.nameGiven,
+                               [&](const QString &path, const QByteArray &header,
+                                   platform::Creation creation, int &error) {
+                                   options.path = path;
+                                   options.header = header;
+                                   return open(options, creation, error);
+                               });
+}
+
 QString CaptureRun::openFile(CaptureRequest &request) {
-    const platform::Creation creation =
-        request.nameGiven ? platform::Creation::Replace : platform::Creation::New;
-    for (int tried = 1;; ++tried) {
-        CaptureOptions &options = request.options;
-        options.path = capturePath(request.directory, request.name);
-        options.header = captureHeader(request.name);
-        const QString error =
-            m_session.openFile(options.path, options.header, options.arrivalTimes, creation);
-        if (error.isEmpty())
-            return {};
-        const int reason = m_session.fileError();
-        const QString next = advanceCaptureFileName(request.name);
-        const bool inUse = reason == EEXIST || reason == EWOULDBLOCK;
-        if (request.nameGiven || !inUse || next == request.name || tried == kMostNamesTried)
-            return error + QStringLiteral(": ") + platform::errorText(reason);
-        request.name = next;
-    }
+    return openNumberedFile(
+        request, [this](const CaptureOptions &options, platform::Creation creation, int &error) {
+            const QString message =
+                m_session.openFile(options.path, options.header, options.arrivalTimes, creation);
+            error = m_session.fileError();
+            return message;
+        });
 }
 
 QString CaptureRun::progressText() const {

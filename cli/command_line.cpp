@@ -10,13 +10,16 @@ namespace cli {
 
 namespace {
 
+QString g_prefix = QStringLiteral("kalvosan-cli: ");
+const char *g_lineEnd = "\n";
+
 void printLine(std::FILE *stream, const QString &text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
+    std::fputs(g_lineEnd, stream);
+    std::fflush(stream);
 }
 
-// QTimer counts in int milliseconds.
-constexpr double kMaxSeconds = std::numeric_limits<int>::max() / 1000.0;
+constexpr double kMaxSeconds = kMaxMilliseconds / 1000.0;
 
 bool g_quiet = false;
 
@@ -30,18 +33,27 @@ bool quiet() {
     return g_quiet;
 }
 
+void setMessageStyle(const QString &prefix, const char *lineEnd) {
+    g_prefix = prefix;
+    g_lineEnd = lineEnd;
+}
+
+const char *messageLineEnd() {
+    return g_lineEnd;
+}
+
 void printError(const QString &text) {
-    printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+    printLine(stderr, g_prefix + text);
 }
 
 void printNote(const QString &text) {
     if (!g_quiet)
-        printLine(stderr, kProgramName + QStringLiteral(": ") + text);
+        printLine(stderr, g_prefix + text);
 }
 
 void printWarning(const QString &text) {
     if (!g_quiet)
-        printLine(stderr, kProgramName + QStringLiteral(": warning: ") + text);
+        printLine(stderr, g_prefix + QStringLiteral("warning: ") + text);
 }
 
 int usageError(const QString &command, const QString &message) {
@@ -132,6 +144,18 @@ std::optional<double> nonNegativeMilliseconds(const QString &text) {
     if (!ok || !std::isfinite(ms) || ms < 0 || ms > kMaxSeconds * 1000)
         return std::nullopt;
     return ms;
+}
+
+std::chrono::milliseconds timerMilliseconds(double seconds) {
+    return std::chrono::milliseconds(std::max<qint64>(1, qRound64(seconds * 1000)));
+}
+
+QString secondsRange() {
+    return QStringLiteral("more than 0, at most %1").arg(qint64(kMaxSeconds));
+}
+
+QString millisecondsRange() {
+    return QStringLiteral("0 to %1").arg(qint64(kMaxMilliseconds));
 }
 
 QString badValue(const QString &option, const QString &text, const QString &takes) {

@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <limits>
 #include <optional>
 
 namespace cli {
@@ -22,6 +24,11 @@ inline const QString kProgramName = QStringLiteral("kalvosan-cli");
 inline const QString kPortDescription = QStringLiteral(
     "The serial port: COM1, ttyUSB0, /dev/ttyUSB0, a /dev/serial/by-id/... name, or a serial "
     "server's port, rfc2217://HOST:PORT or tcp://HOST:PORT.");
+
+// The terminal's own messages start with "[kalvosan] " instead of the program's name, and end
+// with "\r\n" while the user's terminal is in raw mode (its output is not translated).
+void setMessageStyle(const QString &prefix, const char *lineEnd);
+const char *messageLineEnd();
 
 // "kalvosan-cli: " and the text, on standard error.
 void printError(const QString &text);
@@ -80,10 +87,19 @@ private:
 // line rather than the path it was started by.
 QString helpText(const QCommandLineParser &parser, const QString &command);
 
-// Option values that are numbers: none when the text is not one in range.
+// The longest time an option takes: QTimer counts in int milliseconds.
+inline constexpr double kMaxMilliseconds = std::numeric_limits<int>::max();
+
+// Option values that are numbers: none when the text is not one in range (positiveSeconds:
+// secondsRange(), nonNegativeMilliseconds: millisecondsRange()).
 std::optional<double> positiveSeconds(const QString &text);
 std::optional<qint64> positiveCount(const QString &text);
 std::optional<double> nonNegativeMilliseconds(const QString &text);
+QString secondsRange();
+QString millisecondsRange();
+// A time of the command line for a timer: a positive one below the timer's resolution is that
+// resolution, not "no time".
+std::chrono::milliseconds timerMilliseconds(double seconds);
 // "Bad value for --name: text" and, when given, what the option takes.
 QString badValue(const QString &option, const QString &text, const QString &takes = {});
 

@@ -12,5 +12,6 @@ int runMonitor(const QStringList &arguments);
 int runSend(const QStringList &arguments);
 int runReceive(const QStringList &arguments);
 int runHex(const QStringList &arguments);
+int runTerm(const QStringList &arguments);
 
 } // namespace cli

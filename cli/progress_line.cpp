@@ -34,7 +34,7 @@ void ProgressLine::finish(const QString &text) {
     if (!m_enabled)
         return;
     write(text);
-    std::fputc('\n', stderr);
+    std::fputs(messageLineEnd(), stderr);
 }
 
 void ProgressLine::write(const QString &text) {

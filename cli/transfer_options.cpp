@@ -1,12 +1,14 @@
 #include "cli/transfer_options.h"
 
 #include "cli/command_line.h"
+#include "platform/files.h"
 #include "res/control_ids.h"
 #include "res/dialog_templates.h"
 #include "serial/baud.h"
+#include "serial/network_address.h"
+#include "serial/port_names.h"
+#include "transmit/send_bytes.h"
 #include "transmit/send_logic.h"
-
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -115,37 +117,6 @@ void modemLinesFrom(const LineArguments &given, serial::PortConfig &config, QStr
                         .arg(*given.pulse, dtrPulse ? "dtr" : "rts"));
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-// The two hex digits at `at`, or -1.
-int hexPair(const QByteArray &text, qsizetype at) {
-    if (at + 1 >= text.size() || !isHexDigit(text[at]) || !isHexDigit(text[at + 1]))
-        return -1;
-    return hexValue(text[at]) * 16 + hexValue(text[at + 1]);
-}
-
-// The byte of the escape "\c", or -1 for an escape there is not.
-int escapedByte(char c) {
-    switch (c) {
-    case 'r':
-        return '\r';
-    case 'n':
-        return '\n';
-    case 't':
-        return '\t';
-    case '\\':
-        return '\\';
-    default:
-        return -1;
-    }
-}
-
 Checked<QByteArray> bytesOrNone(QByteArray bytes, const QString &option, const QString &text) {
     if (bytes.isEmpty())
         return {{}, badValue(option, text, QStringLiteral("no bytes to send"))};
@@ -197,6 +168,10 @@ Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineAr
     serial::PortConfig &config = result.value;
     QString &error = result.error;
     config.portName = portName;
+    // A network name that cannot be used is a mistake in the command, found before any open.
+    if (const auto address = serial::networkAddress(portName); address && !address->valid())
+        fail(error,
+             QStringLiteral("Bad port %1: %2").arg(serial::elided(portName, 80), address->error));
     config.rs485 = given.rs485;
     config.profile = profile;
     config.line.baud = baudFrom(given.baud, stored.baud, error);
@@ -213,10 +188,11 @@ Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored 
     if (given) {
         bool ok = false;
         const double ms = given->toDouble(&ok);
-        if (ok && std::isfinite(ms) && (ms >= 0 || ms == kChunks))
+        if (ok && std::isfinite(ms) && ((ms >= 0 && ms <= kMaxMilliseconds) || ms == kChunks))
             return {ms, {}};
-        return {kChunks, badValue(QStringLiteral("delay"), *given,
-                                  QStringLiteral("-1, or 0 or more milliseconds"))};
+        return {kChunks,
+                badValue(QStringLiteral("delay"), *given,
+                         QStringLiteral("-1, or %1 milliseconds").arg(millisecondsRange()))};
     }
     // The window stores its delay as an integer; a text that is none leaves the default.
     bool ok = false;
@@ -232,6 +208,9 @@ QString reportOpen(const QString &error, const serial::OpenedPort &opened, bool 
     }
     if (opened.lineSettingsNotSent)
         printWarning(QStringLiteral("line settings are not sent over a raw TCP port"));
+    if (opened.lineSettingsUnconfirmed)
+        printWarning(QStringLiteral("the server did not answer the Com Port option: the line "
+                                    "settings are not confirmed"));
     if (opened.rs485Refused)
         printWarning(QStringLiteral("Unable to pass data into driver"));
     for (const QString &kept : opened.kept)
@@ -242,44 +221,21 @@ QString reportOpen(const QString &error, const serial::OpenedPort &opened, bool 
 }
 
 Checked<QByteArray> bytesFromHex(const QString &text) {
-    QByteArray bytes;
-    for (const QString &group :
-         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        const bool prefixed = group.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
-        const QByteArray digits = group.mid(prefixed ? 2 : 0).toLatin1();
-        bool valid = !digits.isEmpty() && digits.size() % 2 == 0;
-        for (qsizetype at = 0; valid && at < digits.size(); at += 2) {
-            const int value = hexPair(digits, at);
-            valid = value >= 0;
-            bytes.append(char(value));
-        }
-        if (!valid)
-            return {{},
-                    badValue(QStringLiteral("hex"), text,
-                             QStringLiteral("pairs of hex digits, with or without blanks and 0x"))};
-    }
-    return bytesOrNone(std::move(bytes), QStringLiteral("hex"), text);
+    if (std::optional<QByteArray> bytes = transmit::bytesFromHex(text))
+        return {std::move(*bytes), {}};
+    if (text.trimmed().isEmpty())
+        return bytesOrNone({}, QStringLiteral("hex"), text);
+    return {{},
+            badValue(QStringLiteral("hex"), text,
+                     QStringLiteral("pairs of hex digits, with or without blanks and 0x"))};
 }
 
 Checked<QByteArray> bytesFromText(const QString &text) {
-    const QByteArray utf8 = text.toUtf8();
-    QByteArray bytes;
-    for (qsizetype at = 0; at < utf8.size(); ++at) {
-        if (utf8[at] != '\\') {
-            bytes.append(utf8[at]);
-            continue;
-        }
-        const char escape = at + 1 < utf8.size() ? utf8[at + 1] : '\0';
-        const int value = escape == 'x' ? hexPair(utf8, at + 2) : escapedByte(escape);
-        if (value < 0)
-            return {{},
-                    badValue(QStringLiteral("text"), text,
-                             QStringLiteral("characters and the escapes \\r \\n \\t "
-                                            "\\\\ \\xHH"))};
-        bytes.append(char(value));
-        at += escape == 'x' ? 3 : 1;
-    }
-    return bytesOrNone(std::move(bytes), QStringLiteral("text"), text);
+    if (std::optional<QByteArray> bytes = transmit::bytesFromEscapedText(text))
+        return bytesOrNone(std::move(*bytes), QStringLiteral("text"), text);
+    return {{},
+            badValue(QStringLiteral("text"), text,
+                     QStringLiteral("characters and the escapes \\r \\n \\t \\\\ \\xHH"))};
 }
 
 CaptureLocation captureLocationFrom(const std::optional<QString> &directory,

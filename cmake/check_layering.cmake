@@ -1,24 +1,9 @@
-# Which folder may include which. app/ and cli/ are on top; capture/, transmit/, protocols/ and
-# hexedit/ below them and beside each other (protocols/ names received files as captures do);
-# serial/, loader/, platform/ and res/ at the bottom. An include of a project header from a
-# folder not allowed here stops the build.
-#   cmake -DSOURCE_DIR=<root> -P check_layering.cmake
-set(allowed_app      app capture transmit protocols hexedit serial loader platform res)
-set(allowed_cli      cli capture transmit protocols serial loader platform res)
-set(allowed_capture  capture serial loader platform res)
-set(allowed_transmit transmit serial loader platform res)
-set(allowed_protocols protocols capture serial loader platform res)
 set(allowed_hexedit  hexedit serial loader platform res)
 set(allowed_serial   serial platform res)
 set(allowed_loader   loader)
 set(allowed_platform platform res)
 set(allowed_res      res)
 # The folders whose code must not touch a widget: the core and the command line.
-set(widget_free capture transmit protocols serial cli res)
-set(project_folders app cli capture transmit protocols hexedit serial loader platform res tests bench)
-
-set(failures "")
-foreach(folder app cli capture transmit protocols hexedit serial loader platform res)
   file(GLOB sources ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
   foreach(source ${sources})
     file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")

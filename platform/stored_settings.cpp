@@ -3,6 +3,8 @@
 #include <QSettings>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -50,6 +52,16 @@ std::optional<bool> StoredSettings::flag(const char *name) const {
     return *stored == QLatin1String("1");
 }
 
+QStringList StoredSettings::texts(const char *name, int most) const {
+    QStringList kept;
+    const QStringList stored = m_settings->value(key(name)).toStringList();
+    for (const QString &text : stored.mid(std::max<qsizetype>(0, stored.size() - most))) {
+        if (text.toLocal8Bit().size() <= kMaxTextBytes)
+            kept.append(text);
+    }
+    return kept;
+}
+
 bool StoredSettings::writable() const {
     return m_settings->isWritable();
 }
@@ -66,6 +78,10 @@ void StoredSettings::setMode2(bool mode2) {
 
 void StoredSettings::setFlag(const char *name, bool on) {
     setText(name, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void StoredSettings::setTexts(const char *name, const QStringList &values) {
+    m_settings->setValue(key(name), values);
 }
 
 void StoredSettings::sync() {

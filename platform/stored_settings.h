@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,8 @@ inline constexpr const char *DropDirectory = "dir";
 inline constexpr const char *ArrivalTimes = "times";
 // The window's transfer protocol: "none", "xmodem", "xmodem-1k", "ymodem" or "zmodem".
 inline constexpr const char *Protocol = "protocol";
+// The lines sent from the terminal window, the latest last.
+inline constexpr const char *TerminalHistory = "termhistory";
 } // namespace stored
 
 // A stored text longer than this is refused (this platform's path limit).
@@ -48,12 +51,15 @@ public:
     std::optional<bool> mode2() const;
     // A switch stored as "1" or "0"; none when not stored.
     std::optional<bool> flag(const char *name) const;
+    // A stored list of texts, its last `most` entries at most; a text too long is left out.
+    QStringList texts(const char *name, int most) const;
 
     // A store that cannot be written is left alone, silently.
     bool writable() const;
     void setText(const char *name, const QString &value);
     void setMode2(bool mode2);
     void setFlag(const char *name, bool on);
+    void setTexts(const char *name, const QStringList &values);
     void sync();
 
 private:

@@ -26,14 +26,25 @@ enum class WriteStatus {
 struct WriteResult {
     WriteStatus status = WriteStatus::Failed;
     qint64 taken = 0;
+    int error = 0; // errno of a failed write, when the system gave one
 };
 
-enum class Readiness { Readable, TimedOut, HungUp };
+// Woken: the wait's wake descriptor became readable before any input came.
+enum class Readiness { Readable, TimedOut, HungUp, Woken };
+
+// The modem lines a device drives, where the port can tell them.
+struct InputLines {
+    bool cts = false;
+    bool dsr = false;
+    bool dcd = false;
+    bool ri = false;
+};
 
 // Where a write counts as complete, and so where a per-byte pause is measured from.
 enum class Completion {
-    OnTheLine, // the device's output queue is empty: the byte is on the wire
-    AtThisEnd, // the byte has left this machine (a network port: the server queues it on)
+    OnTheLine,      // the device's output queue is empty: the byte is on the wire
+    AtThisEnd,      // the byte has left this machine (a network port: the server queues it on)
+    InKernelBuffer, // the kernel has the byte (a pseudo-terminal: its reader takes it later)
 };
 
 class Port {
@@ -51,18 +62,25 @@ public:
     // Drops both queues.
     virtual bool purge() = 0;
     // Drops what is still queued for output, so that it does not go out later (once flow
-    // control releases the line) and a close does not wait for it.
-    virtual bool dropOutput() = 0;
+    // control releases the line) and a close does not wait for it: the bytes dropped, where the
+    // driver tells (0 where it does not: a pseudo-terminal, a server).
+    virtual qint64 dropOutput() = 0;
     // These fail (false) where the device has no modem lines or no RS485, as a pty has not.
     virtual bool setDtr(bool on) = 0;
     virtual bool setRts(bool on) = 0;
     virtual bool enableRs485() = 0;
+    // Holds the line in the break condition, or ends it; false where the port cannot.
+    virtual bool setBreak(bool on) = 0;
+    // None where the port cannot tell (a pty, a server across the network).
+    virtual std::optional<InputLines> inputLines() const { return std::nullopt; }
 
     // Takes what is queued, up to capacity, without waiting: the count, 0 for none, -1 on error.
     virtual qint64 read(char *buffer, qint64 capacity) = 0;
-    // Waits up to timeoutMs for input. After a hang-up this returns at once every time (once
-    // the bytes that came before it are read), so a caller keeps its own pace.
-    virtual Readiness waitReadable(int timeoutMs) = 0;
+    // Waits up to timeoutMs for input, or until `wakeFd` (when not -1) is readable. After a
+    // hang-up this returns at once every time (once the bytes that came before it are read),
+    // so a caller keeps its own pace.
+    virtual Readiness waitReadable(int timeoutMs, int wakeFd) = 0;
+    Readiness waitReadable(int timeoutMs) { return waitReadable(timeoutMs, -1); }
     // Writes without ever blocking for long: towards the time-out (none: until done or the run
     // flag drops), looking at the run flag at least every 50 ms.
     virtual WriteResult write(const char *data, qint64 size,
@@ -71,9 +89,13 @@ public:
     virtual Completion completion() const = 0;
     // A send has written its last byte and nothing more will be written: a port whose bytes go
     // on through a server lets it write out what it holds before the port is closed (bounded,
-    // ending early when `running` drops). A local port has nothing to do: its writes complete
-    // when its output queue is empty.
-    virtual void finishOutput(const std::atomic<bool> &running) { (void)running; }
+    // ending early when `running` drops). Empty, or why the bytes may not have arrived (the
+    // server reset the connection, or ended it before the send did). A local port has nothing
+    // to do: its writes complete when its output queue is empty.
+    virtual QString finishOutput(const std::atomic<bool> &running) {
+        (void)running;
+        return {};
+    }
 };
 
 } // namespace serial

@@ -39,20 +39,25 @@ public:
     // What the driver kept is read back from the port, not taken from the result of the call.
     QStringList configure(const LineSettings &settings) override;
     bool purge() override;
-    bool dropOutput() override;
+    qint64 dropOutput() override;
     bool setDtr(bool on) override;
     bool setRts(bool on) override;
     bool enableRs485() override;
+    bool setBreak(bool on) override;
+    std::optional<InputLines> inputLines() const override;
 
     // Bytes queued for reading; -1 when the port is gone.
     qint64 bytesAvailable() const;
     qint64 read(char *buffer, qint64 capacity) override;
-    Readiness waitReadable(int timeoutMs) override;
+    using Port::waitReadable;
+    Readiness waitReadable(int timeoutMs, int wakeFd) override;
     // Complete once the output queue is empty as well.
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,
                       const std::atomic<bool> &running) override;
-    Completion completion() const override { return Completion::OnTheLine; }
+    Completion completion() const override {
+        return m_hasOutputQueue ? Completion::OnTheLine : Completion::InKernelBuffer;
+    }
 
 private:
     class Deadline;

@@ -220,8 +220,13 @@ bool SerialPort::purge() {
     return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0;
 }
 
-bool SerialPort::dropOutput() {
-    return m_fd >= 0 && ::tcflush(m_fd, TCOFLUSH) == 0;
+qint64 SerialPort::dropOutput() {
+    int queued = 0;
+    if (m_fd < 0 || !m_hasOutputQueue || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+        queued = 0;
+    if (m_fd < 0 || ::tcflush(m_fd, TCOFLUSH) != 0)
+        return 0;
+    return std::max(queued, 0);
 }
 
 bool SerialPort::setModemLine(int line, bool on) {
@@ -267,16 +272,30 @@ qint64 SerialPort::read(char *buffer, qint64 capacity) {
     }
 }
 
-Readiness SerialPort::waitReadable(int timeoutMs) {
+bool SerialPort::setBreak(bool on) {
+    return m_fd >= 0 && ::ioctl(m_fd, on ? TIOCSBRK : TIOCCBRK) == 0;
+}
+
+std::optional<InputLines> SerialPort::inputLines() const {
+    int lines = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, TIOCMGET, &lines) != 0)
+        return std::nullopt;
+    return InputLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0,
+                      (lines & TIOCM_CD) != 0, (lines & TIOCM_RI) != 0};
+}
+
+Readiness SerialPort::waitReadable(int timeoutMs, int wakeFd) {
     if (m_fd < 0)
         return Readiness::HungUp;
-    pollfd p{m_fd, POLLIN, 0};
-    const int n = ::poll(&p, 1, timeoutMs);
+    pollfd p[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int n = ::poll(p, wakeFd >= 0 ? 2 : 1, timeoutMs);
     if (n < 0)
         return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
     if (n == 0)
         return Readiness::TimedOut;
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0)
+    if (p[0].revents == 0)
+        return Readiness::Woken;
+    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0)
         return Readiness::Readable;
     // A hung-up port also reports POLLIN; only bytes that came before the hang-up are input.
     return bytesAvailable() > 0 ? Readiness::Readable : Readiness::HungUp;
@@ -285,11 +304,14 @@ Readiness SerialPort::waitReadable(int timeoutMs) {
 WriteResult SerialPort::write(const char *data, qint64 size, std::optional<milliseconds> timeout,
                               const std::atomic<bool> &running) {
     if (m_fd < 0)
-        return {WriteStatus::Failed, 0};
+        return {WriteStatus::Failed, 0, EBADF};
     const Deadline deadline(timeout);
     WriteResult result = pushBytes(data, size, deadline, running);
-    if (result.status == WriteStatus::Complete)
+    if (result.status == WriteStatus::Complete) {
         result.status = waitDrained(deadline, running);
+        if (result.status == WriteStatus::Failed)
+            result.error = errno;
+    }
     return result;
 }
 
@@ -307,7 +329,7 @@ WriteResult SerialPort::pushBytes(const char *data, qint64 size, const Deadline 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return {WriteStatus::Failed, taken};
+            return {WriteStatus::Failed, taken, errno};
         if (deadline.passed())
             return {WriteStatus::DeadlinePassed, taken};
         pollfd p{m_fd, POLLOUT, 0};

@@ -154,6 +154,9 @@ int Client::slotOf(ComPortCommand command, Control kind) {
     case Control::RtsOn:
     case Control::RtsOff:
         return 14;
+    case Control::BreakOn:
+    case Control::BreakOff:
+        return 15;
     default:
         return static_cast<int>(command);
     }

@@ -44,6 +44,8 @@ enum class Control : std::uint8_t {
     NoFlow = 1,
     XonXoffFlow = 2,
     HardwareFlow = 3,
+    BreakOn = 5,
+    BreakOff = 6,
     DtrOn = 8,
     DtrOff = 9,
     RtsOn = 11,

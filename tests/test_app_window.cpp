@@ -240,17 +240,18 @@ TEST_F(WindowTest, TheWindowMenuStartsWithCreditsWhichOpensTheAboutBox) {
     QMenu menu;
     dialog->fillWindowMenu(menu);
     const QList<QAction *> actions = menu.actions();
-    ASSERT_EQ(actions.size(), 7);
+    ASSERT_EQ(actions.size(), 8);
     EXPECT_EQ(actions[0]->text(), "&Credits");
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), "Last send &timing...");
     EXPECT_FALSE(actions[2]->isEnabled()); // no send byte by byte yet
-    EXPECT_EQ(actions[3]->text(), "Record &arrival times");
-    EXPECT_TRUE(actions[3]->isCheckable());
-    EXPECT_FALSE(actions[3]->isChecked());
-    EXPECT_TRUE(actions[4]->isSeparator());
-    EXPECT_EQ(actions[5]->text(), "Minimize");
-    EXPECT_EQ(actions[6]->text(), "Close");
+    EXPECT_EQ(actions[3]->text(), "Terminal...");
+    EXPECT_EQ(actions[4]->text(), "Record &arrival times");
+    EXPECT_TRUE(actions[4]->isCheckable());
+    EXPECT_FALSE(actions[4]->isChecked());
+    EXPECT_TRUE(actions[5]->isSeparator());
+    EXPECT_EQ(actions[6]->text(), "Minimize");
+    EXPECT_EQ(actions[7]->text(), "Close");
     QString shown;
     platform::uiHooks().execDialog = [&](QDialog *d) {
         shown = d->windowTitle();

@@ -1,0 +1,106 @@
+// One terminal: a capture whose bursts go to a screen (and, while the log is on, into the
+// capture file), with a bounded queue of what the user types and of the commands for the
+// port, carried out by the capture's own worker between its reads. The reading, the wait for
+// an unplugged device, the log file and its arrival times are the capture session's. The
+// command line's terminal and the window's each own one; it knows no widget.
+#pragma once
+
+#include "capture/capture_session.h"
+#include "platform/files.h"
+#include "serial/port_config.h"
+#include "term/terminal_outbox.h"
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+namespace term {
+
+struct TerminalOptions {
+    serial::PortConfig port;
+    // Gets every burst on the worker, before the next read (see BurstConsumer).
+    BurstConsumer screen;
+    // What a failed screen is called in failed(): "Could not write " + this.
+    QString screenName;
+};
+
+class TerminalSession : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminalSession(QObject *parent = nullptr);
+    // Stops and waits for the worker.
+    ~TerminalSession() override;
+
+    // Starts on an open port; on none, the device is waited for as after an unplug, without
+    // the "waiting" notice (the owner has said it). False when no thread could be had.
+    bool start(std::unique_ptr<serial::Port> port, const TerminalOptions &options);
+    // Ends it: the log is complete and closed, the port released, when this returns.
+    void stop();
+    bool running() const { return m_running; }
+    // The device has gone and is being waited for.
+    bool away() const { return m_away; }
+
+    // Queues bytes for the device without waiting: the count taken, fewer than given when the
+    // queue is full, none while the device is away.
+    qint64 send(const char *data, qint64 size);
+    qint64 room() const { return m_outbox.room(); }
+    void sendCommand(PortCommand command);
+    // The levels last asked for (the port's own after an open or a return).
+    bool dtr() const { return m_dtr; }
+    bool rts() const { return m_rts; }
+
+    // The log: the capture file, opened while the session runs (or before it starts). Empty,
+    // or the message with the errno in logError(), as CaptureSession::openFile.
+    QString openLog(const QString &path, const QByteArray &header, bool arrivalTimes,
+                    platform::Creation creation);
+    int logError() const { return m_capture.fileError(); }
+    // The bytes logged into the file now closed.
+    qint64 closeLog();
+    bool logging() const { return m_logging; }
+    QString logPath() const { return m_logging ? m_capture.path() : QString(); }
+    qint64 logged() const { return m_logging ? m_capture.count() : 0; }
+
+    // The port for another session for a while (a file sent, a transfer): reading stops, the
+    // log stays open, the modem lines stay. Null while the device is away. giveBack goes on.
+    std::unique_ptr<serial::Port> lendPort();
+    bool giveBack(std::unique_ptr<serial::Port> port);
+
+    qint64 bytesIn() const { return m_bytesIn.load(); }
+    qint64 bytesOut() const { return m_bytesOut.load(); }
+    const serial::PortConfig &portConfig() const { return m_options.port; }
+
+signals:
+    void waiting(const QString &portName);
+    void reconnected();
+    void commandDone(const term::CommandDone &done);
+    // The session ended by itself: "Could not write port " + name, "Could not write file " +
+    // the log's path, or "Could not write " + the screen's name.
+    void failed(const QString &message);
+
+private:
+    CaptureOptions captureOptions(bool portInUse);
+    // The capture again on the port it lent, with the log as it is now.
+    bool restart(std::unique_ptr<serial::Port> port);
+    void onFailed(const QString &message);
+    PortService serve(serial::Port &port, const std::atomic<bool> &running);
+
+    TerminalOptions m_options;
+    TerminalOutbox m_outbox;
+    std::atomic<qint64> m_bytesIn{0};
+    std::atomic<qint64> m_bytesOut{0};
+    bool m_running = false;
+    bool m_away = false;
+    bool m_logging = false;
+    bool m_dtr = true;
+    bool m_rts = true;
+    QString m_logHeaderPath;
+    QByteArray m_logHeader;
+    bool m_logTimes = false;
+    // Declared last: destroyed, and its worker joined, first.
+    CaptureSession m_capture;
+};
+
+} // namespace term
+
+Q_DECLARE_METATYPE(term::CommandDone)
