@@ -4,6 +4,7 @@
 // from the same sb. Throughput and the CPU time of the program on the slave, medians of a few
 // runs.
 #include "bench/bench_stats.h"
+#include "platform/child_process.h"
 #include "tests/test_lrzsz_peer.h"
 #include "tests/test_pty.h"
 
@@ -37,13 +38,7 @@ struct Run {
 
 // Runs the program to its end (standard input and output on `tty` when given) and measures it.
 Run runProgram(const QStringList &command, const QString &directory, const QString &tty = {}) {
-    std::vector<QByteArray> words;
-    for (const QString &word : command)
-        words.push_back(word.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    platform::ArgumentVector argv(command);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const QByteArray where = QFile::encodeName(directory);
@@ -56,7 +51,7 @@ Run runProgram(const QStringList &command, const QString &directory, const QStri
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const auto began = std::chrono::steady_clock::now();
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid, argv.program(), &actions, nullptr, argv.data(), environ) != 0)
         throw std::runtime_error("could not start " + command.first().toStdString());
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;

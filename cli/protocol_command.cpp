@@ -18,6 +18,10 @@ namespace {
 using protocols::Direction;
 using protocols::Protocol;
 
+// What --protocol takes; a receive takes xmodem-1k as xmodem (either block size is taken).
+const QStringList kProtocolNames{QStringLiteral("xmodem"), QStringLiteral("xmodem-1k"),
+                                 QStringLiteral("ymodem"), QStringLiteral("zmodem")};
+
 // One transfer until it ends or SIGINT/SIGTERM aborts it (the other side is then cancelled).
 class ProtocolRun {
 public:
@@ -75,12 +79,12 @@ private:
 };
 
 // The protocol, the line settings and the start's bound; a usage error or empty.
-QString readCommon(const CommandLine &line, const QStringList &allowed,
-                   protocols::TransferOptions &options, bool &modemLinesGiven) {
+QString readCommon(const CommandLine &line, protocols::TransferOptions &options,
+                   bool &modemLinesGiven) {
     const QString name = line.value(QStringLiteral("protocol")).value_or(QString());
     const std::optional<Protocol> protocol = protocols::protocolFromName(name);
-    if (!protocol || !allowed.contains(name))
-        return badValue(QStringLiteral("protocol"), name, allowed.join(u'|'));
+    if (!protocol || !kProtocolNames.contains(name))
+        return badValue(QStringLiteral("protocol"), name, kProtocolNames.join(u'|'));
     options.protocol = *protocol;
     const LineArguments given = lineArguments(line.parser());
     modemLinesGiven = given.modemLinesGiven();
@@ -114,9 +118,7 @@ int runProtocolSend(const CommandLine &line) {
     protocols::TransferOptions options;
     options.direction = Direction::Send;
     bool modemLinesGiven = false;
-    const QStringList allowed{QStringLiteral("xmodem"), QStringLiteral("xmodem-1k"),
-                              QStringLiteral("ymodem"), QStringLiteral("zmodem")};
-    if (const QString error = readCommon(line, allowed, options, modemLinesGiven); !error.isEmpty())
+    if (const QString error = readCommon(line, options, modemLinesGiven); !error.isEmpty())
         return line.usageError(error);
     options.files = line.parser().positionalArguments().mid(1);
     if (options.files.isEmpty())
@@ -158,9 +160,7 @@ int runReceive(const QStringList &arguments) {
     protocols::TransferOptions options;
     options.direction = Direction::Receive;
     bool modemLinesGiven = false;
-    const QStringList allowed{QStringLiteral("xmodem"), QStringLiteral("xmodem-1k"),
-                              QStringLiteral("ymodem"), QStringLiteral("zmodem")};
-    if (const QString error = readCommon(line, allowed, options, modemLinesGiven); !error.isEmpty())
+    if (const QString error = readCommon(line, options, modemLinesGiven); !error.isEmpty())
         return line.usageError(error);
     const CaptureLocation location =
         captureLocationFrom(line.value(QStringLiteral("dir")), line.value(QStringLiteral("name")),

@@ -81,7 +81,12 @@ void TermRun::command(char key) {
     case 'l':
         toggleLog();
         return;
+    case 'x':
+    case 'y':
+        askProtocol(key == 'x');
+        return;
     case 's':
+        m_pathProtocol.reset();
         m_prompt = Prompt::SendPath;
         m_promptText.clear();
         std::fputs("[kalvosan] File to send: ", stderr);
@@ -119,6 +124,8 @@ void TermRun::help() {
         "e  local echo on/off",
         "l  log on/off",
         "s  send a file",
+        "x  send a file with XMODEM, XMODEM-1K, YMODEM or ZMODEM",
+        "y  receive files with XMODEM, YMODEM or ZMODEM into the log's directory",
         "i  the port, its lines, the bytes in and out, the log",
     };
     for (const char *line : lines)
@@ -197,6 +204,10 @@ void TermRun::toggleLog() {
 // --- a file sent from the terminal ---------------------------------------------------------
 
 void TermRun::promptKey(char key) {
+    if (m_prompt == Prompt::SendProtocol || m_prompt == Prompt::ReceiveProtocol) {
+        protocolKey(key);
+        return;
+    }
     const bool escape = m_keys.escape() && key == *m_keys.escape();
     if (escape || key == 0x03 || key == 0x1b) {
         m_prompt = Prompt::None;
@@ -207,7 +218,11 @@ void TermRun::promptKey(char key) {
     if (key == '\r' || key == '\n') {
         m_prompt = Prompt::None;
         std::fputs(messageLineEnd(), stderr);
-        sendFile(QString::fromLocal8Bit(m_promptText));
+        if (m_pathProtocol)
+            transfer(protocols::Direction::Send, *m_pathProtocol,
+                     QString::fromLocal8Bit(m_promptText));
+        else
+            sendFile(QString::fromLocal8Bit(m_promptText));
         return;
     }
     if ((key == 0x08 || key == 0x7f) && !m_promptText.isEmpty()) {

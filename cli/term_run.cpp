@@ -126,6 +126,8 @@ QString TermRun::start() {
 void TermRun::finish() {
     if (m_send)
         m_send->stop();
+    if (m_transfer)
+        m_transfer->stop();
     const QString logPath = m_session.logPath();
     const qint64 logged = m_session.logging() ? m_session.closeLog() : 0;
     m_session.stop();
@@ -151,6 +153,10 @@ void TermRun::quit(int exitCode) {
 BurstConsumer TermRun::screen() {
     return [this](const CapturedBurst &burst, const std::atomic<bool> &running) -> qint64 {
         m_lastInputNs = nowNs();
+        if (const auto start = m_zmodem.feed(burst.data, burst.size)) {
+            QMetaObject::invokeMethod(
+                &m_loop, [this, start = *start] { onZmodemStart(start); }, Qt::QueuedConnection);
+        }
         term::ScreenView &view = *m_view;
         QByteArray switched = view.setHex(m_wantHex.load());
         switched += view.setStamps(term::Stamps(m_wantStamps.load()));
@@ -218,6 +224,11 @@ void TermRun::handleKey(char key) {
     if (m_send && m_send->busy()) {
         if (m_keys.escape() && key == *m_keys.escape())
             m_send->abort();
+        return;
+    }
+    if (transferBusy()) {
+        if (m_keys.escape() && key == *m_keys.escape())
+            m_transfer->abort();
         return;
     }
     const term::KeyAction action = m_keys.feed(key);

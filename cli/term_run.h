@@ -6,6 +6,8 @@
 #include "cli/progress_line.h"
 #include "platform/raw_terminal.h"
 #include "platform/termination.h"
+#include "protocols/transfer_session.h"
+#include "protocols/zmodem_start.h"
 #include "term/escape_keys.h"
 #include "term/screen_view.h"
 #include "term/terminal_session.h"
@@ -46,7 +48,7 @@ public:
     int run();
 
 private:
-    enum class Prompt { None, SendPath };
+    enum class Prompt { None, SendPath, SendProtocol, ReceiveProtocol };
 
     QString start();
     void finish();
@@ -72,6 +74,14 @@ private:
     void promptKey(char key);
     void sendFile(const QString &path);
     void onSendFinished(const transmit::SendResult &result);
+    // Ctrl-T x and y, and the ZMODEM starts of the device's sz and rz (cli/term_transfers.cpp).
+    bool transferBusy() const;
+    void askProtocol(bool send);
+    void protocolKey(char key);
+    void transfer(protocols::Direction direction, protocols::Protocol protocol,
+                  const QString &path = {});
+    void onTransferFinished(const protocols::TransferResult &result);
+    void onZmodemStart(protocols::ZmodemStart start);
 
     TermRequest m_request;
     platform::RawTerminal m_raw;
@@ -103,6 +113,11 @@ private:
     QTimer m_idleCheck;
     std::unique_ptr<ProgressLine> m_progress;
     std::unique_ptr<SendSession> m_send;
+    std::unique_ptr<TransferSession> m_transfer;
+    // The protocol of the file whose path is asked for (none: a plain send).
+    std::optional<protocols::Protocol> m_pathProtocol;
+    // The worker's: finds the device's ZMODEM start in the bursts.
+    protocols::ZmodemStartDetector m_zmodem;
     // Declared last: destroyed, and its worker joined, first.
     term::TerminalSession m_session;
 };

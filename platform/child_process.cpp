@@ -54,6 +54,14 @@ struct Pipes {
 
 } // namespace
 
+ArgumentVector::ArgumentVector(const QStringList &words) {
+    for (const QString &word : words)
+        m_words.push_back(QFile::encodeName(word));
+    for (QByteArray &word : m_words)
+        m_pointers.push_back(word.data());
+    m_pointers.push_back(nullptr);
+}
+
 ChildProcess::~ChildProcess() {
     terminate();
 }
@@ -69,13 +77,7 @@ QString ChildProcess::start(const QString &program, const QStringList &arguments
     Pipes pipes;
     if (!pipes.open())
         return QString::fromLocal8Bit(std::strerror(errno));
-    std::vector<QByteArray> words{QFile::encodeName(program)};
-    for (const QString &argument : arguments)
-        words.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    ArgumentVector argv(QStringList{program} + arguments);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -98,7 +100,8 @@ QString ChildProcess::start(const QString &program, const QStringList &arguments
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
                                               POSIX_SPAWN_SETSIGDEF);
-    const int failed = posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int failed =
+        posix_spawnp(&m_pid, argv.program(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (failed != 0) {

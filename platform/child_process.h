@@ -3,13 +3,28 @@
 // program does not reach it), and never left behind: the destructor ends and reaps it.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 #include <optional>
 #include <sys/types.h>
+#include <vector>
 
 namespace platform {
+
+// A program and its arguments as execve and posix_spawn take them (local encoding, a null at
+// the end), valid as long as this object lives.
+class ArgumentVector {
+public:
+    explicit ArgumentVector(const QStringList &words);
+    char *const *data() { return m_pointers.data(); }
+    const char *program() const { return m_words.front().constData(); }
+
+private:
+    std::vector<QByteArray> m_words;
+    std::vector<char *> m_pointers;
+};
 
 class ChildProcess {
 public:

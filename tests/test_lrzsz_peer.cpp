@@ -1,5 +1,7 @@
 #include "tests/test_lrzsz_peer.h"
 
+#include "platform/child_process.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QRandomGenerator>
@@ -53,20 +55,14 @@ LrzszPeer::LrzszPeer(int master, const QStringList &command, const QString &dire
     // The line's rate from an earlier run would let the peer's first bytes through before the
     // next run's open drops them: the rate is set back, and the run sets it again.
     termios t{};
-    if (::tcgetattr(master, &t) == 0) {
+    if (baud != 0 && ::tcgetattr(master, &t) == 0) {
         ::cfsetspeed(&t, B38400);
         ::tcsetattr(master, TCSANOW, &t);
     }
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return;
-    std::vector<QByteArray> words;
-    for (const QString &word : command)
-        words.push_back(word.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    platform::ArgumentVector argv(command);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
@@ -80,7 +76,7 @@ LrzszPeer::LrzszPeer(int master, const QStringList &command, const QString &dire
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    if (posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+    if (posix_spawnp(&m_pid, argv.program(), &actions, &attributes, argv.data(), environ) != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <QString>
-#include <QtGlobal>
 #include <QStringList>
+#include <QtGlobal>
 #include <atomic>
 #include <sys/types.h>
 #include <thread>
@@ -24,7 +24,7 @@ class LrzszPeer {
 public:
     // Runs `command` in `directory`. What it writes reaches the pty only once the program
     // under test has set the line to `baud` (its open drops what was queued before): start the
-    // program after the peer. A baud of 0 lets everything through at once.
+    // program after the peer. A baud of 0 lets everything through at once (a port already open).
     LrzszPeer(int master, const QStringList &command, const QString &directory,
               LineNoise noise = {}, unsigned baud = 115200);
     ~LrzszPeer();

@@ -3,6 +3,7 @@
 // its master). And as a pipe, and on a serial server across the network.
 #include "loader/arrival_times.h"
 #include "tests/test_cli_support.h"
+#include "tests/test_lrzsz_peer.h"
 #include "tests/test_network_support.h"
 
 #include <QDir>
@@ -105,9 +106,9 @@ TEST_F(TermCli, KeysGoToTheDeviceAsTypedAndTheQuitKeyGivesTheTerminalBack) {
     const QByteArray answer = "OK\r\n\x1b[31mred\x1b[0m\r\n";
     m_pty.write(answer);
     EXPECT_TRUE(m_user.shows(answer)) << m_user.screen().constData();
-    m_user.type(QByteArray(1, kCtrlT) + "x");
+    m_user.type(QByteArray(1, kCtrlT) + "w");
     EXPECT_TRUE(
-        m_user.shows("\r\n[kalvosan] warning: no command x: Ctrl-T ? lists the commands\r\n"));
+        m_user.shows("\r\n[kalvosan] warning: no command w: Ctrl-T ? lists the commands\r\n"));
     m_user.type(QByteArray(1, kCtrlT) + "i");
     EXPECT_TRUE(
         m_user.shows("[kalvosan] Bytes in " + QByteArray::number(answer.size()) + ", out 10"))
@@ -227,6 +228,48 @@ TEST_F(TermCli, AsAPipeItSendsTheInputAndPrintsTheAnswer) {
         EXPECT_EQ(m_out, answer) << port.toStdString();
         EXPECT_EQ(m_err, "") << m_err.constData();
     }
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl-T x and y hand the port to a transfer and the terminal goes on; the device's sz starts a
+// ZMODEM receive by itself.
+TEST_F(TermCli, TransfersFromInsideTheTerminalAndTheDevicesZmodemStart) {
+    QTemporaryDir peer;
+    const QByteArray bytes = randomPayload(100000, 11);
+    const QString source = path("out.bin");
+    writeFile(source, bytes);
+    startOnTerminal({m_pty.slavePath(), "--baud", "115200", "--dir", m_dir.path()});
+    ASSERT_TRUE(connected()) << m_user.screen().constData();
+    {
+        LrzszPeer rb(m_pty.master(), {"rb", "-b"}, peer.path(), {}, 0);
+        m_user.type(QByteArray(1, kCtrlT) + "x");
+        ASSERT_TRUE(m_user.shows("YMODEM (y) or ZMODEM (z): "));
+        m_user.type("y");
+        ASSERT_TRUE(m_user.shows("File to send: "));
+        m_user.type(source.toLocal8Bit() + "\r");
+        EXPECT_TRUE(m_user.shows("Transfer complete: out.bin, 100000 bytes", 60000))
+            << m_user.screen().constData();
+        EXPECT_EQ(rb.wait(), 0);
+    }
+    EXPECT_EQ(readFile(peer.filePath("out.bin")), bytes);
+    m_user.clear();
+    {
+        // The device's sz prints its start; the terminal receives into its directory.
+        LrzszPeer sz(m_pty.master(), {"sz", "-b", peer.filePath("out.bin")}, peer.path(), {}, 0);
+        EXPECT_TRUE(m_user.shows("[kalvosan] The device sends by ZMODEM"));
+        EXPECT_TRUE(m_user.shows("Transfer complete: out-1.bin, 100000 bytes", 60000))
+            << m_user.screen().constData();
+        EXPECT_EQ(sz.wait(), 0);
+    }
+    EXPECT_EQ(readFile(path("out-1.bin")), bytes);
+    // And the terminal goes on with the port.
+    m_user.type("AT\r");
+    EXPECT_EQ(m_pty.read(3), "AT\r");
+    m_user.type(QByteArray(1, kCtrlT) + "q");
+    EXPECT_EQ(finish(), 0);
 }
 
 } // namespace
