@@ -104,7 +104,6 @@ void TermRun::transfer(protocols::Direction direction, protocols::Protocol proto
 void TermRun::onTransferFinished(const protocols::TransferResult &result) {
     m_progress->finish(QString());
     m_session.giveBack(m_transfer->takePort());
-    // The device's next start is looked for afresh.
     const QString end = protocols::endText(result);
     if (result.complete)
         printNote(end);
