@@ -24,7 +24,9 @@ constexpr int kProgressPeriodMs = 100;
 QStringList arguments(const TransferOptions &options) {
     // Binary, with the progress on standard error; rz restricted to plain names in its folder.
     if (options.direction == Direction::Send)
-        return QStringList{QStringLiteral("-b"), QStringLiteral("-vv")} + options.files;
+        // "--": a file whose name begins with "-" is a file, not an option.
+        return QStringList{QStringLiteral("-b"), QStringLiteral("-vv"), QStringLiteral("--")} +
+               options.files;
     return {QStringLiteral("-b"), QStringLiteral("-vv"), QStringLiteral("-R")};
 }
 

@@ -240,7 +240,7 @@ TEST_F(WindowTest, TheWindowMenuStartsWithCreditsWhichOpensTheAboutBox) {
     QMenu menu;
     dialog->fillWindowMenu(menu);
     const QList<QAction *> actions = menu.actions();
-    ASSERT_EQ(actions.size(), 8);
+    ASSERT_EQ(actions.size(), 9);
     EXPECT_EQ(actions[0]->text(), "&Credits");
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), "Last send &timing...");
@@ -249,9 +249,11 @@ TEST_F(WindowTest, TheWindowMenuStartsWithCreditsWhichOpensTheAboutBox) {
     EXPECT_EQ(actions[4]->text(), "Record &arrival times");
     EXPECT_TRUE(actions[4]->isCheckable());
     EXPECT_FALSE(actions[4]->isChecked());
-    EXPECT_TRUE(actions[5]->isSeparator());
-    EXPECT_EQ(actions[6]->text(), "Minimize");
-    EXPECT_EQ(actions[7]->text(), "Close");
+    EXPECT_EQ(actions[5]->text(), "Transfer protocol");
+    EXPECT_TRUE(actions[5]->menu());
+    EXPECT_TRUE(actions[6]->isSeparator());
+    EXPECT_EQ(actions[7]->text(), "Minimize");
+    EXPECT_EQ(actions[8]->text(), "Close");
     QString shown;
     platform::uiHooks().execDialog = [&](QDialog *d) {
         shown = d->windowTitle();
