@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -53,31 +56,56 @@ qint64 readStream(int fd, char *buffer, qint64 capacity, const std::atomic<bool>
     }
 }
 
-StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic<bool> &running) {
+StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic<bool> &running,
+                        bool nonBlocking) {
     StreamWrite result;
+    bool mayWrite = nonBlocking;
     while (result.written < size) {
-        const int ready = waitFor(fd, POLLOUT, running);
-        if (ready < 0) {
-            result.error = errno;
-            break;
-        }
-        if (ready == 0) {
-            if (!running.load())
+        if (!mayWrite) {
+            const int ready = waitFor(fd, POLLOUT, running);
+            if (ready < 0) {
+                result.error = errno;
                 break;
-            continue;
+            }
+            if (ready == 0) {
+                if (!running.load())
+                    break;
+                continue;
+            }
         }
         // A pipe that reports room has a free page at least: a write of up to PIPE_BUF bytes
         // does not wait for the reader.
-        const qint64 piece = std::min<qint64>(size - result.written, PIPE_BUF);
+        const qint64 left = size - result.written;
+        const qint64 piece = nonBlocking ? left : std::min<qint64>(left, PIPE_BUF);
         const ssize_t n = ::write(fd, data + result.written, size_t(piece));
         if (n > 0) {
             result.written += n;
+            mayWrite = nonBlocking;
         } else if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             result.error = errno;
             break;
+        } else {
+            mayWrite = nonBlocking && n < 0 && errno == EINTR;
         }
     }
     return result;
+}
+
+int reopenNonBlocking(int fd) {
+    char name[PATH_MAX];
+    if (::isatty(fd) != 1 || ::ttyname_r(fd, name, sizeof name) != 0)
+        return -1;
+    // Opening the master's name would make a new pseudo-terminal.
+    if (std::strcmp(name, "/dev/ptmx") == 0 || std::strcmp(name, "/dev/pts/ptmx") == 0)
+        return -1;
+    const int own = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    struct stat a {
+    }, b{};
+    if (own >= 0 && ::fstat(fd, &a) == 0 && ::fstat(own, &b) == 0 && a.st_rdev == b.st_rdev)
+        return own;
+    if (own >= 0)
+        ::close(own);
+    return -1;
 }
 
 bool openInput(QFile &file, const QString &path, QIODevice::OpenMode mode, int &stream,
