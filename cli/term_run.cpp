@@ -9,7 +9,6 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <unistd.h>
 
@@ -172,22 +171,28 @@ BurstConsumer TermRun::screen() {
         term::ScreenView &view = *m_view;
         QByteArray switched = view.setHex(m_wantHex.load());
         switched += view.setStamps(term::Stamps(m_wantStamps.load()));
-        const bool own = m_screenFd >= 0;
-        const int fd = own ? m_screenFd : STDOUT_FILENO;
         if (switched.isEmpty() && view.passesThrough()) {
-            const platform::StreamWrite w =
-                platform::writeStream(fd, burst.data, burst.size, running, own);
+            const platform::StreamWrite w = toScreen(burst.data, burst.size, running);
             if (w.error != 0)
                 m_screenError = w.error;
             return w.error != 0 ? -1 : w.written;
         }
         const QByteArray text = switched + view.render(burst.data, burst.size, burst.when);
-        const platform::StreamWrite w =
-            platform::writeStream(fd, text.constData(), text.size(), running, own);
+        const platform::StreamWrite w = toScreen(text.constData(), text.size(), running);
         if (w.error != 0)
             m_screenError = w.error;
         return w.error != 0 ? -1 : (w.written == text.size() ? burst.size : 0);
     };
+}
+
+// On the worker. While a screen that is a terminal has no room, the keys are read all the same.
+platform::StreamWrite TermRun::toScreen(const char *data, qint64 size,
+                                        const std::atomic<bool> &running) {
+    if (m_screenFd < 0)
+        return platform::writeStream(STDOUT_FILENO, data, size, running);
+    const platform::StreamWatch keys{STDIN_FILENO, [this] { return m_session.takeKeys(); }};
+    return platform::writeStream(m_screenFd, data, size, running, true,
+                                 m_interactive ? &keys : nullptr);
 }
 
 // --- what comes from the user -------------------------------------------------------------
@@ -198,8 +203,8 @@ BurstConsumer TermRun::screen() {
 // device away).
 term::KeysRead TermRun::readKeys(bool deviceThere) {
     char buffer[kReadChunk];
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+    const qint64 n = platform::readReady(STDIN_FILENO, buffer, sizeof buffer);
+    if (n == platform::kStreamStopped)
         return {};
     if (n <= 0) {
         QMetaObject::invokeMethod(

@@ -5,6 +5,7 @@
 #include "cli/capture_run.h"
 #include "cli/progress_line.h"
 #include "platform/raw_terminal.h"
+#include "platform/streams.h"
 #include "platform/termination.h"
 #include "term/escape_keys.h"
 #include "term/screen_view.h"
@@ -52,6 +53,7 @@ private:
     void finish();
     void quit(int exitCode);
     BurstConsumer screen();
+    platform::StreamWrite toScreen(const char *data, qint64 size, const std::atomic<bool> &running);
     void connectSession();
 
     term::KeysRead readKeys(bool deviceThere);

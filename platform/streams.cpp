@@ -21,17 +21,22 @@ constexpr int kSliceMs = 50;
 
 // Waits for `events` on fd for one slice while the flag holds, else only looks: the events
 // that came (a hang-up and an error count as ready: the read or write that follows tells which),
-// 0 for none, -1 with errno set when fd cannot be waited on.
-int waitFor(int fd, short events, const std::atomic<bool> &running) {
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, running.load() ? kSliceMs : 0);
+// 0 for none, -1 with errno set when fd cannot be waited on. A watched descriptor that becomes
+// readable meanwhile is handed to its watcher (and, once it says so, no longer watched).
+int waitFor(int fd, short events, const std::atomic<bool> &running,
+            const StreamWatch **watch = nullptr) {
+    const StreamWatch *watched = watch ? *watch : nullptr;
+    pollfd p[2] = {{fd, events, 0}, {watched ? watched->fd : -1, POLLIN, 0}};
+    const int n = ::poll(p, 2, running.load() ? kSliceMs : 0);
     if (n < 0)
         return errno == EINTR ? 0 : -1;
-    if (n > 0 && (p.revents & POLLNVAL)) {
+    if (watched && p[1].revents != 0 && !watched->ready())
+        *watch = nullptr;
+    if (n > 0 && (p[0].revents & POLLNVAL)) {
         errno = EBADF;
         return -1;
     }
-    return n > 0 ? p.revents : 0;
+    return p[0].revents;
 }
 
 } // namespace
@@ -57,12 +62,12 @@ qint64 readStream(int fd, char *buffer, qint64 capacity, const std::atomic<bool>
 }
 
 StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic<bool> &running,
-                        bool nonBlocking) {
+                        bool nonBlocking, const StreamWatch *watch) {
     StreamWrite result;
     bool mayWrite = nonBlocking;
     while (result.written < size) {
         if (!mayWrite) {
-            const int ready = waitFor(fd, POLLOUT, running);
+            const int ready = waitFor(fd, POLLOUT, running, &watch);
             if (ready < 0) {
                 result.error = errno;
                 break;
@@ -89,6 +94,15 @@ StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic
         }
     }
     return result;
+}
+
+qint64 readReady(int fd, char *buffer, qint64 capacity) {
+    const ssize_t n = ::read(fd, buffer, size_t(std::max<qint64>(capacity, 0)));
+    if (n > 0)
+        return n;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+        return kStreamStopped;
+    return n == 0 ? kStreamEnd : kStreamFailed;
 }
 
 int reopenNonBlocking(int fd) {

@@ -146,21 +146,35 @@ constexpr int kKeysWake = 1;
 
 PortService TerminalSession::serve(serial::Port *port, platform::WakeSet &wake,
                                    const std::atomic<bool> &running) {
+    m_servedPort = port;
+    m_servedRunning = &running;
     if (wake.fired[kQueueWake])
         m_outbox.takeWake();
     if (wake.fired[kKeysWake])
         readKeys(port != nullptr, wake);
     // Away, the queue waits for the owner's clear() on the notice of the wait.
-    if (!port)
-        return PortService::Done;
+    return port ? serveQueue(*port, running) : PortService::Done;
+}
+
+PortService TerminalSession::serveQueue(serial::Port &port, const std::atomic<bool> &running) {
     qint64 written = 0;
     std::vector<CommandDone> done;
-    const PortService result = m_outbox.serve(*port, running, written, done);
+    const PortService result = m_outbox.serve(port, running, written, done);
     m_bytesOut += written;
     for (const CommandDone &command : done)
         QMetaObject::invokeMethod(
             this, [this, command] { emit commandDone(command); }, Qt::QueuedConnection);
     return result;
+}
+
+bool TerminalSession::takeKeys() {
+    platform::WakeSet wake;
+    wake.fds[kKeysWake] = m_options.keysFd;
+    readKeys(m_servedPort != nullptr, wake);
+    // A refused write shows again at the worker's next turn, which ends the session then.
+    if (m_servedPort)
+        serveQueue(*m_servedPort, *m_servedRunning);
+    return wake.fds[kKeysWake] >= 0;
 }
 
 // Behind what the owner queued before, so that the order the user typed in holds.

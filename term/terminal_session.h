@@ -82,6 +82,11 @@ public:
     std::unique_ptr<serial::Port> lendPort();
     bool giveBack(std::unique_ptr<serial::Port> port);
 
+    // Worker only, from the screen while it waits for room: the keys are read as between two
+    // reads, so that a screen that takes nothing does not hold them up (the quit key among
+    // them). False once the keys have ended.
+    bool takeKeys();
+
     qint64 bytesIn() const { return m_bytesIn.load(); }
     qint64 bytesOut() const { return m_bytesOut.load(); }
     const serial::PortConfig &portConfig() const { return m_options.port; }
@@ -104,6 +109,7 @@ private:
     PortService serve(serial::Port *port, platform::WakeSet &wake,
                       const std::atomic<bool> &running);
     void readKeys(bool deviceThere, platform::WakeSet &wake);
+    PortService serveQueue(serial::Port &port, const std::atomic<bool> &running);
 
     TerminalOptions m_options;
     TerminalOutbox m_outbox;
@@ -117,6 +123,10 @@ private:
     QString m_logHeaderPath;
     QByteArray m_logHeader;
     bool m_logTimes = false;
+    // Worker only: the port of its last serve() and the run flag it came with, for keys taken
+    // while the screen waits within the same step; null while the device is away.
+    serial::Port *m_servedPort = nullptr;
+    const std::atomic<bool> *m_servedRunning = nullptr;
     // Declared last: destroyed, and its worker joined, first.
     CaptureSession m_capture;
 };
