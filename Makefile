@@ -13,11 +13,13 @@ JOBS       ?= $(shell nproc)
 # Debian packages the build, the tests and the benchmarks need (tio: the per-byte benchmark's
 # reference, and with picocom the terminal benchmark's; bash-completion: the test of
 # kalvosan-cli's completion loads it; ser2net: the serial server of the network port's tests and
-# benchmarks, socat and python3-serial its references there; clang with its runtime: the fuzzers).
+# benchmarks, socat and python3-serial its references there; clang with its runtime: the fuzzers;
+# xxd and bsdextrautils' hexdump: the hex listing's references).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth poppler-utils cups cups-bsd printer-driver-cups-pdf \
             dpkg-dev lintian desktop-file-utils appstream scdoc librsvg2-bin tio \
-            bash-completion ser2net socat python3-serial clang libclang-rt-14-dev picocom
+            bash-completion ser2net socat python3-serial clang libclang-rt-14-dev picocom \
+            xxd bsdextrautils
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

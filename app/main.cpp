@@ -1,11 +1,15 @@
 // TerminalApp: builds the terminal window, runs it, and ends the program when it closes.
 #include "app/application_identity.h"
 #include "app/terminal_dialog.h"
+#include "platform/streams.h"
 #include "platform/termination.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
+    // Before Qt opens its first descriptor: none of its own may take the place of a standard
+    // one the program was started without.
+    platform::guardStandardDescriptors();
     QApplication app(argc, argv);
     describeApplication();
     TerminalDialog dialog;

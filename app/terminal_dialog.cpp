@@ -3,6 +3,7 @@
 #include "app/about_dialog.h"
 #include "app/settings_store.h"
 #include "app/terminal_window.h"
+#include "app/timing_dialog.h"
 #include "capture/capture_naming.h"
 #include "hexedit/editor_pane.h"
 #include "hexedit/hex_cell_edit.h"
@@ -320,9 +321,10 @@ void TerminalDialog::OnCredits() {
 }
 
 void TerminalDialog::OnLastSendTiming() {
-    if (m_lastTiming)
-        platform::messageBox(this, transmit::timingReportText(*m_lastTiming),
-                             QStringLiteral("Kalvosan"), platform::MessageIcon::Information);
+    if (m_lastTiming) {
+        TimingDialog dialog(*m_lastTiming, this);
+        platform::execDialog(&dialog);
+    }
 }
 
 void TerminalDialog::OnTerminal() {

@@ -28,6 +28,13 @@ QString receivedTitle(qint64 count) {
     return QStringLiteral("Kalvosan - Bytes received: %1").arg(count);
 }
 
+// The title while a capture runs, and after it: the count once there is one.
+QString countTitle(qint64 count) {
+    return count > 0 ? receivedTitle(count) : QString(QLatin1String(res::kVersionTitle));
+}
+
+const QString kWaitingTitle = QStringLiteral("Kalvosan - Waiting for ");
+
 // Adds text at the end of the reply display without touching what it already shows.
 void appendReply(QPlainTextEdit *display, const QString &text) {
     QTextCursor cursor(display->document());
@@ -42,11 +49,10 @@ void TerminalDialog::connectSessions() {
             [this](qint64 count) { setWindowTitle(receivedTitle(count)); });
     connect(&m_capture, &CaptureSession::writeFailed, this, &TerminalDialog::onCaptureWriteFailed);
     connect(&m_capture, &CaptureSession::waiting, this, [this](const QString &port) {
-        setWindowTitle(QStringLiteral("Kalvosan - Waiting for ") + port + QStringLiteral("..."));
+        setWindowTitle(kWaitingTitle + port + QStringLiteral("..."));
     });
-    connect(&m_capture, &CaptureSession::reconnected, this, [this](qint64 count) {
-        setWindowTitle(count > 0 ? receivedTitle(count) : QLatin1String(res::kVersionTitle));
-    });
+    connect(&m_capture, &CaptureSession::reconnected, this,
+            [this](qint64 count) { setWindowTitle(countTitle(count)); });
     connect(&m_send, &SendSession::progress, this, [this](qint64 sent, qint64 length) {
         setWindowTitle(transmit::sendTitle(sent, length));
         itemAs<QProgressBar>(ctl::Progress)
@@ -79,6 +85,12 @@ void TerminalDialog::OnStartCapture() {
 }
 
 void TerminalDialog::startCapture(std::unique_ptr<serial::Port> port) {
+    // A numbered name another program has written meanwhile is not emptied.
+    if (const QString unused = unusedCaptureFileName(m_dropDirectory, m_captureFileName);
+        unused != m_captureFileName) {
+        m_captureFileName = unused;
+        itemAs<QLineEdit>(ctl::CaptureFile)->setText(unused);
+    }
     const QString path = capturePath(m_dropDirectory, m_captureFileName);
     const QByteArray header = captureHeader(m_captureFileName);
     if (const QString error = m_capture.openFile(path, header, m_recordTimes); !error.isEmpty()) {
@@ -108,6 +120,9 @@ void TerminalDialog::OnStopCapture() {
     // The worker ends within one pace plus its final read. Waiting for it here means the file
     // is complete before the pane's Finish reads its end and before the controls come back.
     m_capture.stop();
+    // A device that is away waits no more.
+    if (windowTitle().startsWith(kWaitingTitle))
+        setWindowTitle(countTitle(m_capture.count()));
     reclaimPort();
     if (m_editorOpen)
         m_pane->finishLoad();
@@ -248,9 +263,12 @@ void TerminalDialog::OnEditorSend() {
     }
     const platform::WaitCursor waitCursor;
     const QString path = transmit::tempFilePath(m_startDir);
-    if (platform::writeFreshFile(path, bytes->constData(), bytes->size())) {
+    if (QString failure;
+        platform::writeFreshFile(path, bytes->constData(), bytes->size(), &failure)) {
         itemAs<QLineEdit>(ctl::SendFile)->setText(path);
         OnSend();
+    } else {
+        platform::messageBox(this, failure);
     }
     // No worker started: the next send, a plain file send too, must not end in monitoring.
     if (!transferRunning())

@@ -1,6 +1,8 @@
 // Figures shared by the benchmarks: medians, percentiles and one line of report per figure.
 #pragma once
 
+#include <QFile>
+#include <QString>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -24,6 +26,15 @@ public:
 private:
     QTemporaryDir m_config;
 };
+
+// The machine's load average over the last minute, five and fifteen, as /proc/loadavg has it:
+// figures of time mean little when other work shares the cores.
+inline QString loadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readLine()).section(u' ', 0, 2);
+}
 
 // p from 0 (the least) to 1 (the most), nearest rank.
 inline double percentile(std::vector<double> v, double p) {

@@ -1,5 +1,7 @@
 #include "capture/capture_naming.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 
 #include <array>
@@ -72,4 +74,18 @@ QString openNumberedCapture(const QString &directory, QString &name, bool nameGi
             return error + QStringLiteral(": ") + platform::errorText(reason);
         name = next;
     }
+}
+
+QString unusedCaptureFileName(const QString &dropDirectory, const QString &name, int mostTried) {
+    QString candidate = name;
+    for (int tried = 0; tried < mostTried; ++tried) {
+        const QFileInfo file(capturePath(dropDirectory, candidate));
+        if (!file.exists() || file.size() == 0 || !file.isFile())
+            return candidate;
+        const QString next = advanceCaptureFileName(candidate);
+        if (next == candidate || next == name)
+            break;
+        candidate = next;
+    }
+    return name;
 }

@@ -14,6 +14,12 @@
 // such number is returned unchanged.
 QString advanceCaptureFileName(const QString &name);
 
+// The name a capture given `name` uses: a numbered name whose file is there and not empty (a
+// capture another program wrote) moves on to the next number that is free, looking at most
+// `mostTried` names; a name without a number is the user's fixed name, replaced as it is.
+QString unusedCaptureFileName(const QString &dropDirectory, const QString &name,
+                              int mostTried = 1000);
+
 // True when a capture into this file starts with a header: the name is longer than 6
 // characters and ends, in any case, in ".vmf", ".vm1", ".vm2" or ".vm3".
 bool captureHeaderRule(const QString &name);

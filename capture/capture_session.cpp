@@ -136,11 +136,21 @@ private:
     bool write(std::int64_t size) {
         const qint64 offset = m_session.m_headerSize + m_count;
         const bool toFile = m_session.m_file.isOpen();
-        if (toFile && m_session.m_file.write(m_buffer.data(), size) != size) {
-            m_session.m_failedPath = m_session.m_path;
-            return false;
-        }
         const arrival::WallClock::time_point when = arrival::WallClock::now();
+        if (toFile) {
+            const qint64 written = m_session.m_file.write(m_buffer.data(), size);
+            if (written != size) {
+                // A burst cut short (a full disk, the file-size limit) is counted as far as it
+                // is in the file, with its arrival time.
+                if (written > 0) {
+                    m_count += written;
+                    m_session.m_count = m_count;
+                    m_session.recordArrival(offset, when);
+                }
+                m_session.m_failedPath = m_session.m_path;
+                return false;
+            }
+        }
         qint64 taken = size;
         if (const BurstConsumer &consumer = m_session.m_options.consumer) {
             taken = consumer({m_count, m_buffer.data(), size, when}, m_session.m_running);
@@ -198,18 +208,23 @@ QString CaptureSession::openFile(const QString &path, const QByteArray &header, 
     // every read reaches the file at once, for a live view of it and against a crash.
     if (!platform::openHeld(m_file, path, creation, &m_fileError))
         return QStringLiteral("Could not open file ") + path;
-    if (!header.isEmpty() && m_file.write(header) != header.size()) {
-        m_fileError = errno;
-        m_file.close();
-        return QStringLiteral("Could not write file ") + path;
-    }
-    // Arrival times of an earlier capture under this name must not pass for this one's.
+    // Arrival times of an earlier capture under this name must not pass for this one's. What
+    // can fail comes before the capture file is emptied: a capture that cannot start leaves it.
     const QString times = arrival::sidecarPath(path);
     if (!arrivalTimes) {
         platform::removeFile(times);
     } else if (!platform::createFresh(m_timesFile, times, &m_fileError)) {
         m_file.close();
         return QStringLiteral("Could not open file ") + times;
+    }
+    // The header goes over the start of what the file held, then the rest is cut.
+    const bool written = header.isEmpty() || m_file.write(header) == header.size();
+    if (!written)
+        m_fileError = errno;
+    if (!written || !platform::keepOnly(m_file, header.size(), &m_fileError)) {
+        m_file.close();
+        m_timesFile.close();
+        return QStringLiteral("Could not write file ") + path;
     }
     return {};
 }

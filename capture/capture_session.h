@@ -91,7 +91,8 @@ public:
     // beside it anew, else removes an older one. Empty, or the message ("Could not open file " /
     // "Could not write file " + path), with the errno in fileError(): a file another capture
     // holds is refused untouched (EWOULDBLOCK), and so is a FIFO rather than left to block the
-    // caller until a reader comes.
+    // caller until a reader comes, and a symbolic link at the name (ELOOP). The file is emptied
+    // last, once the times file is there: a capture that cannot start leaves it as it was.
     QString openFile(const QString &path, const QByteArray &header, bool arrivalTimes = false,
                      platform::Creation creation = platform::Creation::Replace);
     int fileError() const { return m_fileError; }

@@ -4,7 +4,13 @@
 #include "cli/capture_run.h"
 #include "cli/commands.h"
 
+#include "platform/files.h"
+#include "platform/streams.h"
+
 #include <QDir>
+
+#include <cerrno>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -47,6 +53,12 @@ QString readDestination(const CommandLine &line, const Stored &stored, CaptureRe
     request.directory = location.directory;
     request.name = location.name;
     request.nameGiven = line.isSet(QStringLiteral("name"));
+    // An empty value would mean another target (standard output, the root folder).
+    for (const auto &[option, takes] :
+         {std::pair{QStringLiteral("name"), QStringLiteral("a file name")},
+          std::pair{QStringLiteral("dir"), QStringLiteral("a folder")}})
+        if (line.value(option) && line.value(option)->isEmpty())
+            return badValue(option, {}, takes);
     if (times && line.isSet(QStringLiteral("no-times")))
         return QStringLiteral("--times and --no-times exclude each other");
     const std::optional<QString> output = line.value(QStringLiteral("output"));
@@ -94,6 +106,11 @@ int runCapture(const QStringList &arguments) {
     if (!request.error.isEmpty())
         return line.usageError(request.error);
     const bool toOutput = request.value.name.isEmpty();
+    if (toOutput && platform::closedAtStart(STDOUT_FILENO)) {
+        printError(QStringLiteral("Could not write standard output: ") +
+                   platform::errorText(EBADF));
+        return kExitFailure;
+    }
     CaptureRun run(true);
     if (toOutput)
         request.value.options.consumer = run.output().rawBytes();

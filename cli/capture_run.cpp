@@ -46,11 +46,11 @@ QString readCaptureEnds(const CommandLine &line, CaptureRequest &request) {
         const auto given = line.value(option);
         const std::optional<double> seconds = given ? positiveSeconds(*given) : std::nullopt;
         if (given && !seconds && error.isEmpty())
-            error = badValue(option, *given, QStringLiteral("more than 0"));
+            error = badValue(option, *given, secondsRange());
         if (option == QLatin1String("seconds"))
             request.seconds = seconds;
         else if (seconds)
-            request.options.idle = std::chrono::milliseconds(qRound64(*seconds * 1000));
+            request.options.idle = timerMilliseconds(*seconds);
     }
     request.wait = line.isSet(QStringLiteral("wait"));
     return error;
@@ -137,7 +137,7 @@ int CaptureRun::run(CaptureRequest &request) {
     if (!m_ran)
         return kExitSuccess;
     if (request.seconds)
-        QTimer::singleShot(qRound64(*request.seconds * 1000), &m_loop, &QEventLoop::quit);
+        QTimer::singleShot(timerMilliseconds(*request.seconds), &m_loop, &QEventLoop::quit);
     m_loop.exec();
     m_session.stop();
     if (m_exitCode == kExitSuccess && m_progress)

@@ -19,8 +19,7 @@ void printLine(std::FILE *stream, const QString &text) {
     std::fflush(stream);
 }
 
-// QTimer counts in int milliseconds.
-constexpr double kMaxSeconds = std::numeric_limits<int>::max() / 1000.0;
+constexpr double kMaxSeconds = kMaxMilliseconds / 1000.0;
 
 bool g_quiet = false;
 
@@ -142,6 +141,18 @@ std::optional<double> nonNegativeMilliseconds(const QString &text) {
     if (!ok || !std::isfinite(ms) || ms < 0 || ms > kMaxSeconds * 1000)
         return std::nullopt;
     return ms;
+}
+
+std::chrono::milliseconds timerMilliseconds(double seconds) {
+    return std::chrono::milliseconds(std::max<qint64>(1, qRound64(seconds * 1000)));
+}
+
+QString secondsRange() {
+    return QStringLiteral("more than 0, at most %1").arg(qint64(kMaxSeconds));
+}
+
+QString millisecondsRange() {
+    return QStringLiteral("0 to %1").arg(qint64(kMaxMilliseconds));
 }
 
 QString badValue(const QString &option, const QString &text, const QString &takes) {

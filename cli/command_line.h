@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <limits>
 #include <optional>
 
 namespace cli {
@@ -82,10 +84,19 @@ private:
 // line rather than the path it was started by.
 QString helpText(const QCommandLineParser &parser, const QString &command);
 
-// Option values that are numbers: none when the text is not one in range.
+// The longest time an option takes: QTimer counts in int milliseconds.
+inline constexpr double kMaxMilliseconds = std::numeric_limits<int>::max();
+
+// Option values that are numbers: none when the text is not one in range (positiveSeconds:
+// secondsRange(), nonNegativeMilliseconds: millisecondsRange()).
 std::optional<double> positiveSeconds(const QString &text);
 std::optional<qint64> positiveCount(const QString &text);
 std::optional<double> nonNegativeMilliseconds(const QString &text);
+QString secondsRange();
+QString millisecondsRange();
+// A time of the command line for a timer: a positive one below the timer's resolution is that
+// resolution, not "no time".
+std::chrono::milliseconds timerMilliseconds(double seconds);
 // "Bad value for --name: text" and, when given, what the option takes.
 QString badValue(const QString &option, const QString &text, const QString &takes = {});
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace cli {
 
@@ -17,6 +16,13 @@ HexPrinter::HexPrinter(std::FILE *out, int labelWidth)
 bool HexPrinter::add(const char *data, qint64 size) {
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
     while (size > 0) {
+        // Whole lines straight from the caller's bytes.
+        if (m_pendingCount == 0 && size >= hexline::kBytesPerLine) {
+            printLine(bytes, hexline::kBytesPerLine);
+            bytes += hexline::kBytesPerLine;
+            size -= hexline::kBytesPerLine;
+            continue;
+        }
         const int take = int(std::min<qint64>(size, hexline::kBytesPerLine - m_pendingCount));
         std::memcpy(m_pending + m_pendingCount, bytes, take);
         m_pendingCount += take;
@@ -46,21 +52,28 @@ void HexPrinter::restart() {
 }
 
 void HexPrinter::addComment(const QString &text) {
-    m_text += "# ";
-    m_text += text.toStdString();
-    m_text += '\n';
+    const QByteArray line = "# " + text.toUtf8() + '\n';
+    std::memcpy(room(std::size_t(line.size())), line.constData(), std::size_t(line.size()));
+    m_used += std::size_t(line.size());
+}
+
+char *HexPrinter::room(std::size_t size) {
+    if (m_used + size > m_text.size())
+        m_text.resize(std::max(m_text.size() * 2, m_used + size));
+    return m_text.data() + m_used;
 }
 
 bool HexPrinter::flush() {
-    const bool written = m_text.empty() || m_output(m_text.data(), qint64(m_text.size()));
-    m_text.clear();
+    const bool written = m_used == 0 || m_output(m_text.data(), qint64(m_used));
+    m_used = 0;
     return written;
 }
 
 void HexPrinter::printArrivals(qint64 lineStart, int count) {
     while (m_times) {
+        // Times of bytes past the listing's end are not looked for.
         if (!m_nextBurst)
-            m_nextBurst = m_times->next();
+            m_nextBurst = m_times->next(arrival::bytesFor(lineStart + count));
         if (!m_nextBurst || m_nextBurst->offset >= lineStart + count)
             break;
         // A burst whose line went out before its time was known is not printed late.
@@ -73,17 +86,19 @@ void HexPrinter::printArrivals(qint64 lineStart, int count) {
 
 void HexPrinter::printLine(const std::uint8_t *bytes, int count) {
     printArrivals(m_lineStart, count);
-    // The line after its label: formatted with a label of its own five characters, which the
-    // offset replaces.
-    char16_t wide[hexline::kFullLength];
-    const int length = hexline::formatLine(wide, 0, bytes, count);
-    char label[24];
-    const int labelLength =
-        std::snprintf(label, sizeof label, "%0*llX", std::clamp(m_labelWidth, 1, 16),
-                      static_cast<long long>(m_lineStart));
-    m_text.append(label, size_t(labelLength));
-    std::copy(wide + hexline::kLabelLength, wide + length, std::back_inserter(m_text));
-    m_text += '\n';
+    constexpr int kLongestLabel = 16;
+    char *const line = room(kLongestLabel + hexline::kFullLength + 1);
+    // The label: the offset in hex, zero-padded to the listing's width.
+    auto offset = static_cast<std::uint64_t>(m_lineStart);
+    int digits = std::clamp(m_labelWidth, 1, kLongestLabel);
+    while (digits < kLongestLabel && (offset >> (4 * digits)) != 0)
+        ++digits;
+    for (int i = digits - 1; i >= 0; --i, offset >>= 4)
+        line[i] = "0123456789ABCDEF"[offset & 0xF];
+    char *end = line + digits;
+    end += hexline::formatCells(end, bytes, count);
+    *end++ = '\n';
+    m_used = std::size_t(end - m_text.data());
     m_lineStart += count;
 }
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
-#include <string>
+#include <vector>
 
 namespace cli {
 
@@ -51,12 +51,15 @@ private:
     void printLine(const std::uint8_t *bytes, int count);
     void printArrivals(qint64 lineStart, int count);
     bool flush();
+    // Room for `size` more characters at the end of the text not yet written out.
+    char *room(std::size_t size);
 
     Output m_output;
     int m_labelWidth;
     arrival::SidecarStream *m_times = nullptr;
     std::optional<arrival::Burst> m_nextBurst; // read, not yet printed
-    std::string m_text;                        // printed, not yet written out
+    std::vector<char> m_text; // printed, not yet written out: the first m_used characters
+    std::size_t m_used = 0;
 
     qint64 m_lineStart = 0; // the offset of the pending line's first byte
     int m_pendingCount = 0;

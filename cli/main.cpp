@@ -4,10 +4,12 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/files.h"
+#include "platform/streams.h"
 #include "res/product.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -45,10 +47,19 @@ void describe(QCommandLineParser &parser) {
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 }
 
-} // namespace
+// What went to standard output must have reached it: a script reads it. A failure there turns
+// a success into exit 1, with the reason; a command that failed has said why already.
+int withOutputChecked(int exitCode) {
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (exitCode != cli::kExitSuccess || (flushed && !std::ferror(stdout)))
+        return exitCode;
+    cli::printError(QStringLiteral("Could not write standard output: ") +
+                    platform::errorText(error != 0 ? error : EIO));
+    return cli::kExitFailure;
+}
 
-int main(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
+int runProgram(const QStringList &arguments) {
     QCoreApplication::setApplicationName(cli::kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVOSAN_VERSION));
     platform::ignoreFileSizeLimitSignal();
@@ -57,7 +68,7 @@ int main(int argc, char **argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QCommandLineParser parser;
     describe(parser);
-    if (!parser.parse(QCoreApplication::arguments()))
+    if (!parser.parse(arguments))
         return cli::usageError({}, parser.errorText());
     cli::setQuiet(parser.isSet(cli::quietOption()));
     if (parser.isSet(QStringLiteral("version"))) {
@@ -76,4 +87,17 @@ int main(int argc, char **argv) {
             return command.run(words.mid(1));
     }
     return cli::usageError({}, QStringLiteral("Unknown command: ") + words.first());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // Before Qt opens its first descriptor.
+    platform::guardStandardDescriptors();
+    QCoreApplication app(argc, argv);
+    // The arguments as the bytes they are: Qt's own list has replaced what is not UTF-8.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << platform::decodeBytes(QByteArray(argv[i]));
+    return withOutputChecked(runProgram(arguments));
 }

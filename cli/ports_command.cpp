@@ -55,7 +55,8 @@ QString lockText(const serial::LockHolder &lock) {
 
 QString longBlock(const Listed &entry) {
     const serial::DeviceInfo &d = entry.device;
-    QString block = d.path;
+    // Names are outside input as the product strings are: cleaned for the terminal.
+    QString block = serial::printableText(d.path);
     if (!d.com.isEmpty())
         block += QStringLiteral(" (") + d.com + u')';
     const auto field = [&block](const char *label, const QString &value) {
@@ -69,8 +70,8 @@ QString longBlock(const Listed &entry) {
     field("interface", d.interfaceNumber ? QString::number(*d.interfaceNumber) : QString());
     field("driver", d.driver);
     for (const QString &link : d.links)
-        field("link", link);
-    field("locked by", entry.lock ? lockText(*entry.lock) : QString());
+        field("link", serial::printableText(link));
+    field("locked by", entry.lock ? serial::printableText(lockText(*entry.lock)) : QString());
     return block + u'\n';
 }
 
@@ -113,8 +114,9 @@ void printJson() {
 void printNames() {
     for (const serial::DeviceInfo &d : serial::listDevices()) {
         for (const QString &name : QStringList{d.com, d.name, d.path} + d.links) {
+            // A newline in a name would make two names of it, an escape reach the terminal.
             if (!name.isEmpty())
-                std::printf("%s\n", name.toLocal8Bit().constData());
+                std::printf("%s\n", serial::printableText(name).toLocal8Bit().constData());
         }
     }
 }
@@ -123,7 +125,7 @@ void printNames() {
 // a list that is empty for want of a group must not look like a machine without ports.
 void printOpenable() {
     for (const QString &port : serial::openablePorts())
-        std::printf("%s\n", qPrintable(port));
+        std::printf("%s\n", qPrintable(serial::printableText(port)));
     for (const serial::DeviceInfo &device : serial::listDevices()) {
         if (const QString problem = serial::accessProblem(device.path); !problem.isEmpty())
             printWarning(device.path + QStringLiteral(": ") + problem);

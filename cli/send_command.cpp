@@ -6,12 +6,16 @@
 #include "cli/progress_line.h"
 #include "cli/transfer_options.h"
 #include "platform/files.h"
+#include "platform/streams.h"
 #include "platform/termination.h"
 #include "transmit/send_session.h"
+#include "transmit/timing_picture.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace cli {
 
@@ -38,8 +42,10 @@ QList<QCommandLineOption> sendOptions() {
          QStringLiteral("SECONDS")},
         {QStringLiteral("report"),
          QStringLiteral("Writes what is known of the send to FILE as JSON: the bytes sent, the "
-                        "time and the throughput, and the timing report of a send byte by byte. "
-                        "FILE is created before anything is sent."),
+                        "time and the throughput, and the timing report of a send byte by byte "
+                        "with the histogram of its gaps. A FILE ending in .svg gets the report "
+                        "and the histogram as a picture instead. FILE is created before anything "
+                        "is sent."),
          QStringLiteral("FILE")},
         {QStringLiteral("hex"),
          QStringLiteral("Sends these bytes instead of a file: pairs of hex digits, with or "
@@ -98,16 +104,17 @@ Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) 
         const std::optional<double> ms = nonNegativeMilliseconds(*lineDelay);
         options.lineDelayMs = ms.value_or(0);
         if (!ms && request.error.isEmpty())
-            request.error =
-                badValue(QStringLiteral("line-delay"), *lineDelay, QStringLiteral("0 or more"));
+            request.error = badValue(QStringLiteral("line-delay"), *lineDelay, millisecondsRange());
     }
     request.value.reportPath = line.value(QStringLiteral("report")).value_or(QString());
+    if (line.value(QStringLiteral("report")) && request.value.reportPath.isEmpty() &&
+        request.error.isEmpty())
+        request.error = badValue(QStringLiteral("report"), {}, QStringLiteral("a file name"));
     if (const auto monitor = line.value(QStringLiteral("monitor"))) {
         request.value.monitorSeconds = positiveSeconds(*monitor);
         options.replyMonitor = request.value.monitorSeconds.has_value();
         if (!options.replyMonitor && request.error.isEmpty())
-            request.error =
-                badValue(QStringLiteral("monitor"), *monitor, QStringLiteral("more than 0"));
+            request.error = badValue(QStringLiteral("monitor"), *monitor, secondsRange());
     }
     return request;
 }
@@ -117,7 +124,9 @@ Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) 
 class SendRun {
 public:
     SendRun(std::optional<double> monitorSeconds, const QString &reportPath)
-        : m_monitorSeconds(monitorSeconds), m_reportPath(reportPath), m_replies(stdout) {
+        : m_monitorSeconds(monitorSeconds), m_reportPath(reportPath),
+          m_replies([this](const char *text, qint64 size) { return writeReplies(text, size); },
+                    kOpenEndedLabelWidth) {
         QObject::connect(&m_termination, &platform::TerminationWatch::requested, &m_loop,
                          [this] { m_session.abort(); });
         QObject::connect(&m_session, &SendSession::progress, &m_loop,
@@ -128,9 +137,11 @@ public:
                          });
         QObject::connect(&m_session, &SendSession::monitoringStarted, &m_loop,
                          [this] { onMonitoringStarted(); });
-        QObject::connect(
-            &m_session, &SendSession::replyReceived, &m_loop,
-            [this](const QByteArray &bytes) { m_replies.add(bytes.constData(), bytes.size()); });
+        QObject::connect(&m_session, &SendSession::replyReceived, &m_loop,
+                         [this](const QByteArray &bytes) {
+                             if (!m_replies.add(bytes.constData(), bytes.size()))
+                                 m_session.abort();
+                         });
         QObject::connect(&m_session, &SendSession::finished, &m_loop,
                          [this](const transmit::SendResult &result) { onFinished(result); });
     }
@@ -172,6 +183,26 @@ public:
     }
 
 private:
+    // The reason and how far the send got.
+    QString writeFailureText(const transmit::SendResult &result) const {
+        QString text = QStringLiteral("Could not write port ") + result.portName;
+        if (!result.failure.isEmpty())
+            text += QStringLiteral(": ") + result.failure;
+        if (m_stream)
+            return text + QStringLiteral(" (%1 bytes sent)").arg(result.sent);
+        return text + QStringLiteral(" (%1 of %2 bytes sent)").arg(result.sent).arg(result.length);
+    }
+
+    // The replies, as monitor prints its lines. A reader that stops reading must not hold this
+    // thread: the write waits in slices that Ctrl-C and SIGTERM end.
+    bool writeReplies(const char *text, qint64 size) {
+        const platform::StreamWrite written =
+            platform::writeStream(STDOUT_FILENO, text, size, platform::untilTerminated());
+        if (written.error != 0 && m_outputError == 0)
+            m_outputError = written.error;
+        return written.error == 0;
+    }
+
     QString progressText() const {
         return sendProgressText(m_sent, m_length, m_progress.elapsedMs());
     }
@@ -180,7 +211,7 @@ private:
         // The send is over; the replies that follow go to standard output.
         m_progress.finish(progressText());
         m_progressDone = true;
-        QTimer::singleShot(qRound64(m_monitorSeconds.value_or(0) * 1000), &m_loop,
+        QTimer::singleShot(timerMilliseconds(m_monitorSeconds.value_or(0)), &m_loop,
                            [this] { m_session.abort(); });
     }
 
@@ -190,11 +221,15 @@ private:
         m_length = result.length;
         if (!m_progressDone)
             m_progress.finish(progressText());
-        m_exitCode = result.end == transmit::SendEnd::Done ? kExitSuccess : kExitFailure;
+        m_exitCode = result.end == transmit::SendEnd::Done && m_outputError == 0 ? kExitSuccess
+                                                                                : kExitFailure;
+        if (m_outputError != 0)
+            printError(QStringLiteral("Could not write standard output: ") +
+                       platform::errorText(m_outputError));
         if (result.end == transmit::SendEnd::ReadFailed)
             printError(QStringLiteral("Could not read file ") + result.path);
         else if (result.end == transmit::SendEnd::WriteFailed)
-            printError(QStringLiteral("Could not write port ") + result.portName);
+            printError(writeFailureText(result));
         else if (result.end == transmit::SendEnd::Aborted && m_stream)
             printError(QStringLiteral("Send interrupted after %1 bytes").arg(result.sent));
         else if (result.end == transmit::SendEnd::Aborted)
@@ -206,15 +241,17 @@ private:
     }
 
     // The timing of a send byte by byte for a person on standard error, and what is known of
-    // any send (bytes, time, throughput, the timing) as JSON.
+    // any send (bytes, time, throughput, the timing) as JSON, or the timing as a picture.
     void report(const transmit::SendResult &result) {
         if (result.timing.bytes > 0 && !quiet())
             std::fprintf(stderr, "%s\n", qPrintable(transmit::timingReportText(result.timing)));
         if (!m_report.isOpen())
             return;
-        const QByteArray json =
-            transmit::sendReportJson(result.sent, result.durationNs, result.timing);
-        if (!platform::writeAndClose(m_report, json.constData(), json.size())) {
+        const QByteArray text =
+            m_reportPath.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)
+                ? transmit::timingSvg(result.timing)
+                : transmit::sendReportJson(result.sent, result.durationNs, result.timing);
+        if (!platform::writeAndClose(m_report, text.constData(), text.size())) {
             printError(QStringLiteral("Could not write file ") + m_reportPath);
             m_exitCode = kExitFailure;
         }
@@ -230,6 +267,7 @@ private:
     qint64 m_sent = 0;
     qint64 m_length = 0;
     bool m_progressDone = false;
+    int m_outputError = 0; // of the replies' output
     bool m_stream = false; // no length: the count alone tells how far it got
     int m_exitCode = kExitFailure;
     SendSession m_session;

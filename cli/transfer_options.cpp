@@ -1,9 +1,12 @@
 #include "cli/transfer_options.h"
 
 #include "cli/command_line.h"
+#include "platform/files.h"
 #include "res/control_ids.h"
 #include "res/dialog_templates.h"
 #include "serial/baud.h"
+#include "serial/network_address.h"
+#include "serial/port_names.h"
 #include "transmit/send_bytes.h"
 #include "transmit/send_logic.h"
 
@@ -165,6 +168,10 @@ Checked<serial::PortConfig> portConfigFrom(const QString &portName, const LineAr
     serial::PortConfig &config = result.value;
     QString &error = result.error;
     config.portName = portName;
+    // A network name that cannot be used is a mistake in the command, found before any open.
+    if (const auto address = serial::networkAddress(portName); address && !address->valid())
+        fail(error,
+             QStringLiteral("Bad port %1: %2").arg(serial::elided(portName, 80), address->error));
     config.rs485 = given.rs485;
     config.profile = profile;
     config.line.baud = baudFrom(given.baud, stored.baud, error);
@@ -181,10 +188,11 @@ Checked<double> sendDelayFrom(const std::optional<QString> &given, const Stored 
     if (given) {
         bool ok = false;
         const double ms = given->toDouble(&ok);
-        if (ok && std::isfinite(ms) && (ms >= 0 || ms == kChunks))
+        if (ok && std::isfinite(ms) && ((ms >= 0 && ms <= kMaxMilliseconds) || ms == kChunks))
             return {ms, {}};
-        return {kChunks, badValue(QStringLiteral("delay"), *given,
-                                  QStringLiteral("-1, or 0 or more milliseconds"))};
+        return {kChunks,
+                badValue(QStringLiteral("delay"), *given,
+                         QStringLiteral("-1, or %1 milliseconds").arg(millisecondsRange()))};
     }
     // The window stores its delay as an integer; a text that is none leaves the default.
     bool ok = false;
@@ -200,6 +208,9 @@ QString reportOpen(const QString &error, const serial::OpenedPort &opened, bool 
     }
     if (opened.lineSettingsNotSent)
         printWarning(QStringLiteral("line settings are not sent over a raw TCP port"));
+    if (opened.lineSettingsUnconfirmed)
+        printWarning(QStringLiteral("the server did not answer the Com Port option: the line "
+                                    "settings are not confirmed"));
     if (opened.rs485Refused)
         printWarning(QStringLiteral("Unable to pass data into driver"));
     for (const QString &kept : opened.kept)

@@ -81,11 +81,15 @@ QString EditorPane::arrivalToolTip(int line) {
         return {};
     if (m_timesPath.isEmpty())
         return {};
-    const std::optional<arrival::Burst> burst =
-        arrival::lookup(m_timesPath, qint64(line) * hexline::kBytesPerLine);
-    if (!burst)
-        return {};
-    return QStringLiteral("Arrived ") + burst->time;
+    const qint64 start = qint64(line) * hexline::kBytesPerLine;
+    const arrival::StretchTimes times =
+        arrival::lookupStretch(m_timesPath, start, start + hexline::kBytesPerLine);
+    QStringList text;
+    if (times.first)
+        text << QStringLiteral("Arrived ") + times.first->time;
+    for (const arrival::Burst &back : times.reconnects)
+        text << QStringLiteral("Reconnected ") + back.time;
+    return text.join(u'\n');
 }
 
 // "&New": one blank line, with the editor open on its first digit.

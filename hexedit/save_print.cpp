@@ -72,6 +72,12 @@ void EditorPane::OnPrint() {
     const std::optional<QString> printer = platform::choosePrinter(window());
     if (!printer)
         return;
+    // Without a printer set up the dialog still says OK, with no printer's name: "lp -d ''"
+    // would print nowhere without a word.
+    if (printer->isEmpty()) {
+        platform::messageBox(window(), QStringLiteral("No printer is set up."));
+        return;
+    }
     const QString printout = m_startDir + QStringLiteral("/printout.txt");
     const QString script = m_startDir + QStringLiteral("/print.sh");
     // A script the program could not write itself is never run: it could hold anything.

@@ -109,6 +109,7 @@ qint64 afterLineFeed(int fd, qint64 from) {
 // garbled) are passed over.
 struct FoundLine {
     Burst burst;
+    qint64 start = 0;
     qint64 next = 0;
 };
 std::optional<FoundLine> lineFrom(int fd, qint64 from, qint64 end) {
@@ -119,11 +120,33 @@ std::optional<FoundLine> lineFrom(int fd, qint64 from, qint64 end) {
         if (feed < 0)
             return std::nullopt; // torn (being written) or too long
         if (auto burst = parseLine(text.left(feed)))
-            return FoundLine{*burst, start + feed + 1};
+            return FoundLine{*burst, start, start + feed + 1};
         start += feed + 1;
     }
     return std::nullopt;
 }
+
+// The last line whose burst starts at or before the offset: lines before it all do, lines
+// after it none. Each probe takes the first line at or after the middle of what is left.
+std::optional<FoundLine> lastAtOrBefore(int fd, qint64 offset) {
+    std::optional<FoundLine> found;
+    qint64 low = 0;
+    qint64 high = fileSize(fd);
+    while (low < high) {
+        const qint64 middle = low + (high - low) / 2;
+        const std::optional<FoundLine> line = lineFrom(fd, middle, high);
+        if (line && line->burst.offset <= offset) {
+            found = line;
+            low = line->next;
+        } else {
+            high = middle;
+        }
+    }
+    return found;
+}
+
+// Lines a look-up of a stretch reads at most.
+constexpr int kMostLinesOfAStretch = 64;
 
 } // namespace
 
@@ -131,23 +154,33 @@ std::optional<Burst> lookup(const QString &path, qint64 offset) {
     const int fd = openPlainFile(path);
     if (fd < 0)
         return std::nullopt;
-    // The last line whose burst starts at or before the offset: lines before it all do, lines
-    // after it none. Each probe takes the first line at or after the middle of what is left.
-    std::optional<Burst> found;
-    qint64 low = 0;
-    qint64 high = fileSize(fd);
-    while (low < high) {
-        const qint64 middle = low + (high - low) / 2;
-        const std::optional<FoundLine> line = lineFrom(fd, middle, high);
-        if (line && line->burst.offset <= offset) {
-            found = line->burst;
-            low = line->next;
-        } else {
-            high = middle;
-        }
+    const std::optional<FoundLine> found = lastAtOrBefore(fd, offset);
+    ::close(fd);
+    return found ? std::optional(found->burst) : std::nullopt;
+}
+
+StretchTimes lookupStretch(const QString &path, qint64 from, qint64 to) {
+    StretchTimes times;
+    const int fd = openPlainFile(path);
+    if (fd < 0)
+        return times;
+    const qint64 end = fileSize(fd);
+    // From the last line before the stretch: its burst may hold the stretch's first byte.
+    const std::optional<FoundLine> before = from > 0 ? lastAtOrBefore(fd, from - 1) : std::nullopt;
+    qint64 position = before ? before->start : 0;
+    for (int lines = 0; lines < kMostLinesOfAStretch; ++lines) {
+        const std::optional<FoundLine> line = lineFrom(fd, position, end);
+        if (!line || line->burst.offset >= to)
+            break;
+        position = line->next;
+        const Burst &burst = line->burst;
+        if (burst.reconnected && burst.offset >= from)
+            times.reconnects.append(burst);
+        else if (!burst.reconnected && (burst.offset <= from || !times.first))
+            times.first = burst;
     }
     ::close(fd);
-    return found;
+    return times;
 }
 
 bool SidecarStream::exists() const {
@@ -165,12 +198,20 @@ void SidecarStream::restart() {
     m_skipping = false;
 }
 
-// Reads the next piece of the file after what the buffer holds; false when nothing came.
-bool SidecarStream::fill() {
+qint64 bytesFor(qint64 captureBytes) {
+    constexpr qint64 kMost = std::numeric_limits<qint64>::max() / (4 * kLongestLine);
+    return (2 * std::min(std::max<qint64>(captureBytes, 0), kMost) + 2) * kLongestLine;
+}
+
+// Reads the next piece of the file after what the buffer holds, not past the limit; false when
+// nothing came.
+bool SidecarStream::fill(qint64 readLimit) {
+    if (m_position >= readLimit)
+        return false;
     const int fd = openPlainFile(m_path);
     if (fd < 0)
         return false;
-    const QByteArray piece = readAt(fd, m_position, kPiece);
+    const QByteArray piece = readAt(fd, m_position, std::min(kPiece, readLimit - m_position));
     ::close(fd);
     if (piece.isEmpty())
         return false;
@@ -180,7 +221,7 @@ bool SidecarStream::fill() {
     return true;
 }
 
-std::optional<Burst> SidecarStream::next() {
+std::optional<Burst> SidecarStream::next(qint64 readLimit) {
     for (;;) {
         const qsizetype feed = m_buffer.indexOf('\n', m_at);
         if (feed >= 0) {
@@ -198,7 +239,7 @@ std::optional<Burst> SidecarStream::next() {
             m_at = 0;
             m_skipping = true;
         }
-        if (!fill())
+        if (!fill(readLimit))
             return std::nullopt;
     }
 }

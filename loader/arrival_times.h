@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 #include <chrono>
+#include <limits>
 #include <optional>
 
 namespace arrival {
@@ -38,6 +39,15 @@ std::optional<Burst> parseLine(const QByteArray &text);
 // little time; it is opened without blocking, and anything but a plain file (a FIFO) gives none.
 std::optional<Burst> lookup(const QString &path, qint64 offset);
 
+// What the times file says of the bytes from `from` up to `to` of its capture: the burst that
+// holds the first of them (or, where none does, such as a header, the first burst that starts
+// among them) and the returns of the device among them. Bounded as lookup is.
+struct StretchTimes {
+    std::optional<Burst> first;
+    QList<Burst> reconnects;
+};
+StretchTimes lookupStretch(const QString &path, qint64 from, qint64 to);
+
 // The bursts of a times file in file order, read a bounded piece at a time as the file grows
 // (a capture writing it): only whole lines count.
 class SidecarStream {
@@ -46,13 +56,14 @@ public:
     const QString &path() const { return m_path; }
     // Whether there is a plain file at the path now.
     bool exists() const;
-    // The next burst of a whole line, or none when no whole line follows yet.
-    std::optional<Burst> next();
+    // The next burst of a whole line, or none when no whole line follows yet within the first
+    // `readLimit` bytes of the file (see bytesFor).
+    std::optional<Burst> next(qint64 readLimit = std::numeric_limits<qint64>::max());
     // Reads from the start again (a capture begun anew under the same name).
     void restart();
 
 private:
-    bool fill();
+    bool fill(qint64 readLimit);
 
     QString m_path;
     qint64 m_position = 0; // of the file, where the buffer's bytes end
@@ -60,6 +71,11 @@ private:
     qsizetype m_at = 0;
     bool m_skipping = false; // in a line too long to be one
 };
+
+// The most a times file can hold for the first `captureBytes` bytes of its capture: a line per
+// burst of at least one byte, and a reconnected line before each. A reader that needs no
+// later burst reads no further, however large a garbled file is.
+qint64 bytesFor(qint64 captureBytes);
 
 // Every burst of a small times file (tests, listings of short captures).
 QList<Burst> readSidecar(const QString &path);

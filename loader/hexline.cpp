@@ -10,18 +10,31 @@ constexpr char16_t kDigits[] = u"0123456789ABCDEF";
 // The two digits and the ASCII character of every byte value, looked up rather than computed:
 // on arbitrary data the printable-or-not branch mispredicts so often that the tables make a
 // load's 32,736 lines about five times faster.
-struct ByteTables {
-    char16_t pair[256][2];
-    char16_t ascii[256];
+template <class Char> struct ByteTables {
+    Char pair[256][2];
+    Char ascii[256];
     constexpr ByteTables() : pair(), ascii() {
         for (int b = 0; b < 256; ++b) {
-            pair[b][0] = kDigits[b >> 4];
-            pair[b][1] = kDigits[b & 0xF];
-            ascii[b] = asciiFor(static_cast<std::uint8_t>(b));
+            pair[b][0] = Char(kDigits[b >> 4]);
+            pair[b][1] = Char(kDigits[b & 0xF]);
+            ascii[b] = Char(asciiFor(static_cast<std::uint8_t>(b)));
         }
     }
 };
-constexpr ByteTables kTables;
+template <class Char> constexpr ByteTables<Char> kTables;
+
+// Column 5 on: blanks, then each byte's two digits and its character at their columns.
+template <class Char> int writeCells(Char *out, const std::uint8_t *bytes, int count) {
+    const ByteTables<Char> &tables = kTables<Char>;
+    for (int c = 0; c < kHexPartLength - kLabelLength; ++c)
+        out[c] = Char(' ');
+    for (int j = 0; j < count; ++j) {
+        std::memcpy(out + highDigitColumn(j) - kLabelLength, tables.pair[bytes[j]],
+                    sizeof(Char[2]));
+        out[kAsciiColumn - kLabelLength + j] = tables.ascii[bytes[j]];
+    }
+    return kHexPartLength - kLabelLength + count;
+}
 
 int writeLabel(char16_t *out, int lineCount) {
     // "%04X": at least four digits, more when the count needs them.
@@ -53,16 +66,17 @@ void setLabelDigits(char16_t *line, int lineCount) {
     }
 }
 
+int formatCells(char16_t *out, const std::uint8_t *bytes, int count) {
+    return writeCells(out, bytes, count);
+}
+
+int formatCells(char *out, const std::uint8_t *bytes, int count) {
+    return writeCells(out, bytes, count);
+}
+
 int formatLine(char16_t *out, int lineCount, const std::uint8_t *bytes, int count) {
     const int labelLength = writeLabel(out, lineCount);
-    char16_t *line = out + labelLength - kLabelLength; // columns are counted from here
-    for (int c = kLabelLength; c < kHexPartLength; ++c)
-        line[c] = u' ';
-    for (int j = 0; j < count; ++j) {
-        std::memcpy(line + highDigitColumn(j), kTables.pair[bytes[j]], sizeof(char16_t[2]));
-        line[kAsciiColumn + j] = kTables.ascii[bytes[j]];
-    }
-    return labelLength - kLabelLength + kHexPartLength + count;
+    return labelLength + writeCells(out + labelLength, bytes, count);
 }
 
 QString formatLine(int lineCount, const std::uint8_t *bytes, int count) {

@@ -30,9 +30,15 @@ inline constexpr int kLoaderLineLimit = kLoaderByteLimit / kBytesPerLine;
 // The highest offset the range dialog accepts and the cap of an editor send (0x7FD10).
 inline constexpr int kRangeLimit = 0x7FD10;
 
-constexpr int highDigitColumn(int byteIndex) { return 7 + 3 * byteIndex + byteIndex / 4; }
-constexpr int asciiColumn(int byteIndex) { return kAsciiColumn + byteIndex; }
-constexpr char16_t asciiFor(std::uint8_t b) { return (b >= 0x20 && b <= 0x7E) ? b : u'.'; }
+constexpr int highDigitColumn(int byteIndex) {
+    return 7 + 3 * byteIndex + byteIndex / 4;
+}
+constexpr int asciiColumn(int byteIndex) {
+    return kAsciiColumn + byteIndex;
+}
+constexpr char16_t asciiFor(std::uint8_t b) {
+    return (b >= 0x20 && b <= 0x7E) ? b : u'.';
+}
 
 // Writes the label of a line ("%04X0") for the given line count.
 QString label(int lineCount);
@@ -42,6 +48,12 @@ QString label(int lineCount);
 // is "at least four digits"). Returns the number of characters written.
 int formatLine(char16_t *out, int lineCount, const std::uint8_t *bytes, int count);
 QString formatLine(int lineCount, const std::uint8_t *bytes, int count);
+
+// Writes what follows the label of a line of `count` bytes (1..16): columns 5 on, the byte
+// cells padded to the ASCII part and the ASCII characters, 54 + count characters into `out`.
+// For the editor's lines (char16_t) and for text listings (char).
+int formatCells(char16_t *out, const std::uint8_t *bytes, int count);
+int formatCells(char *out, const std::uint8_t *bytes, int count);
 
 // Overwrites the four label digits of a line already formatted (count must be <= 0xFFFF).
 void setLabelDigits(char16_t *line, int lineCount);

@@ -122,10 +122,37 @@ int reopenNonBlocking(int fd) {
     return -1;
 }
 
+namespace {
+bool g_closedAtStart[3] = {false, false, false};
+} // namespace
+
+void guardStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor: this one, as the lower ones are open by now.
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        g_closedAtStart[fd] = true;
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
+bool closedAtStart(int fd) {
+    return fd >= STDIN_FILENO && fd <= STDERR_FILENO && g_closedAtStart[fd];
+}
+
 bool openInput(QFile &file, const QString &path, QIODevice::OpenMode mode, int &stream,
                int *error) {
     if (path == QLatin1String("-")) {
         file.close();
+        if (closedAtStart(STDIN_FILENO)) {
+            if (error)
+                *error = EBADF;
+            return false;
+        }
         stream = STDIN_FILENO;
         return true;
     }

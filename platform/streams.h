@@ -53,10 +53,20 @@ int reopenNonBlocking(int fd);
 
 // What the command line reads: "-" is standard input, a FIFO is opened without waiting for its
 // writer, and both are streams: `stream` gets the descriptor (a FIFO's own, non-blocking; the
-// caller closes it, but never standard input) and `file` stays closed. Anything else is opened
+// caller closes it, but never standard input) and `file` stays closed; "-" fails with EBADF when
+// the program was started without standard input. Anything else is opened
 // into `file` as openWithoutBlocking opens it, and `stream` is -1. False with the errno in
 // `error` when nothing could be opened.
 bool openInput(QFile &file, const QString &path, QIODevice::OpenMode mode, int &stream,
                int *error = nullptr);
+
+// Run first in main, before anything opens a descriptor: a standard descriptor the program
+// was started without (`>&-`) would be taken by the next open (Qt's event loop), and what is
+// meant for standard output would go there. Each closed one gets /dev/null opened the other
+// way round, so that a read of standard input or a write of standard output fails with EBADF
+// instead of landing anywhere.
+void guardStandardDescriptors();
+// Whether the descriptor (0 to 2) was closed when the program started.
+bool closedAtStart(int fd);
 
 } // namespace platform

@@ -21,17 +21,6 @@ constexpr int kAttributeLimit = 512;
 constexpr int kLevelsUp = 3;
 constexpr QLatin1StringView kSerialBase("serial-base");
 
-// As the kernel wrote it, trimmed; a control character (an escape sequence a device put into
-// its product name would otherwise reach the terminal) becomes '?'.
-QString printable(const QString &raw) {
-    QString text = raw.trimmed();
-    for (QChar &c : text) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            c = u'?';
-    }
-    return text;
-}
-
 // The target of the symbolic link `name` in the folder dirFd; empty for anything else.
 QString linkTarget(int dirFd, const char *name) {
     char buffer[PATH_MAX];
@@ -68,13 +57,13 @@ public:
         char buffer[kAttributeLimit];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         ::close(fd);
-        return n > 0 ? printable(QString::fromUtf8(buffer, n)) : QString();
+        return n > 0 ? printableText(QString::fromUtf8(buffer, n)) : QString();
     }
 
     // The last component of a link's target: a driver's or a bus's name.
     QString linkName(const QByteArray &path) const {
         const QString target = linkTarget(m_fd, path.constData());
-        return printable(target.mid(target.lastIndexOf(u'/') + 1));
+        return printableText(target.mid(target.lastIndexOf(u'/') + 1));
     }
 
 private:
@@ -218,7 +207,7 @@ QString describeDevice(const DeviceInfo &device) {
         ids << QStringLiteral("interface %1").arg(*device.interfaceNumber);
     if (!ids.isEmpty())
         what += QStringLiteral(" (") + ids.join(QStringLiteral(", ")) + u')';
-    const QString name = device.links.value(0, device.path);
+    const QString name = printableText(device.links.value(0, device.path));
     return what.isEmpty() ? name : what + QStringLiteral(" - ") + name;
 }
 

@@ -33,6 +33,10 @@ bool pulseLine(Port &port, const LinePulse &pulse, const std::atomic<bool> &runn
          now = std::chrono::steady_clock::now())
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(end - now, kPulseSlice));
+    // A transfer stopped during the pulse lowers DTR at its end: raising it in between would
+    // give the board a second reset.
+    if (!running.load() && pulse.line == ModemLine::Dtr)
+        return true;
     return setModemLine(port, pulse.line, true);
 }
 

@@ -27,7 +27,8 @@ struct PortConfig;
 void startLines(Port &port, const PortConfig &config, const std::atomic<bool> &running);
 
 // Drops the line for the pulse's length, then raises it again; the wait ends early once
-// `running` drops. False, without a wait, when the port has no such line (a pty).
+// `running` drops, and DTR then stays low (the transfer's end lowers it). False, without a wait,
+// when the port has no such line (a pty).
 bool pulseLine(Port &port, const LinePulse &pulse, const std::atomic<bool> &running);
 
 } // namespace serial

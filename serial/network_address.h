@@ -1,6 +1,7 @@
 // The names of ports across the network: "rfc2217://HOST:PORT" (Telnet with the Com Port
-// Control option) and "tcp://HOST:PORT" (the bytes only). HOST is a name, an IPv4 address or an
-// IPv6 address in brackets ("[::1]").
+// Control option) and "tcp://HOST:PORT" (the bytes only). HOST is a host name, an IPv4 address
+// of four decimal parts or an IPv6 address in brackets, with a zone where it needs one
+// ("[::1]", "[fe80::1%eth0]").
 #pragma once
 
 #include <QString>

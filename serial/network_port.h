@@ -37,6 +37,13 @@ public:
     void close() override;
     // False for raw TCP, which carries no line settings, no purge and no modem lines.
     bool sendsLineSettings() const { return m_telnet.has_value(); }
+    // The server answered none of the line settings of the last configure (nor refused the
+    // option): they may or may not have been applied.
+    bool settingsUnconfirmed() const { return m_settingsUnconfirmed; }
+    // Empty while the connection is still open `wait` after the configuration; else why the
+    // open failed: a server whose device is missing accepts, says so and hangs up ("the server
+    // closed the connection (Device open failure: ...)", with its own text, cleaned and cut).
+    QString endedAtOpen(std::chrono::milliseconds wait);
 
     // Sends the settings and waits (about a second at most, ending early when *running drops)
     // for the server's answers; what it answered with another value is what it kept. Bytes
@@ -48,8 +55,9 @@ public:
     bool purge() override {
         return request(telnet::ComPortCommand::PurgeData, telnet::Purge::Both);
     }
-    bool dropOutput() override {
-        return request(telnet::ComPortCommand::PurgeData, telnet::Purge::Transmit);
+    qint64 dropOutput() override {
+        request(telnet::ComPortCommand::PurgeData, telnet::Purge::Transmit);
+        return 0;
     }
     bool setDtr(bool on) override {
         return request(telnet::ComPortCommand::SetControl,
@@ -74,8 +82,9 @@ public:
                       const std::atomic<bool> &running) override;
     Completion completion() const override { return Completion::AtThisEnd; }
     // Says the sending is over (FIN) and gives the server up to a second to write out what it
-    // holds and close its side; the connection then carries nothing more.
-    void finishOutput(const std::atomic<bool> &running) override;
+    // holds and close its side; the connection then carries nothing more. A server that reset
+    // the connection, or ended it before the send did, may not have taken the last bytes.
+    QString finishOutput(const std::atomic<bool> &running) override;
 
 private:
     template <class Value> bool request(telnet::ComPortCommand command, Value value) {
@@ -87,11 +96,19 @@ private:
     // One non-blocking send of the data at the front: the data bytes it took, -1 on a failure.
     qint64 sendSome(const char *data, qint64 size);
     bool answered(const std::vector<telnet::ComPortRequest> &requests) const;
+    bool answeredNone(const std::vector<telnet::ComPortRequest> &requests) const;
+    // Keeps the start of what the server sent while the port was being opened: its reason,
+    // should it hang up.
+    void keepOpenText(const char *data, qint64 size);
 
     int m_fd = -1;
     QString m_openError;
+    QByteArray m_openText;
+    bool m_settingsUnconfirmed = false;
     // Whatever came from the server after the connection ended: nothing more will.
     std::atomic<bool> m_peerClosed{false};
+    // This side said the sending is over: no request may follow.
+    std::atomic<bool> m_writeShut{false};
     // Sends come from the worker (data) and the owner (DTR at an abort): one at a time, and never
     // between the two halves of a doubled 0xFF. Reads decode under it too (their answers).
     mutable std::mutex m_sendMutex;

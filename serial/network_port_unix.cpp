@@ -1,8 +1,11 @@
 #include "serial/network_port.h"
 
+#include "serial/port_names.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -26,6 +29,9 @@ constexpr milliseconds kCloseWait(1000);
 constexpr int kWireSlice = 4096;
 // Reads in a row that may hold only Telnet commands before a read returns with no data.
 constexpr int kReadsForData = 4;
+// What is kept of the server's text at an open, and what of it a message shows.
+constexpr qsizetype kOpenTextBound = 512;
+constexpr qsizetype kOpenTextShown = 160;
 
 bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
@@ -56,6 +62,9 @@ bool NetworkPort::open(const NetworkAddress &address, milliseconds timeout,
     if (m_fd < 0)
         return false;
     m_peerClosed = false;
+    m_writeShut = false;
+    m_openText.clear();
+    m_settingsUnconfirmed = false;
     if (address.protocol == NetworkProtocol::Rfc2217) {
         const std::lock_guard lock(m_sendMutex);
         m_telnet.emplace();
@@ -75,12 +84,16 @@ void NetworkPort::close() {
 // A server may still hold bytes of the last send for its device when the connection ends. A
 // close with the server's answers unread resets the connection, and ser2net then drops what it
 // held (seen: the last 100 KB of a 256 KB send). So the end of the sending is said first, and
-// the server's bytes are read and dropped until it has closed its side.
-void NetworkPort::finishOutput(const std::atomic<bool> &running) {
-    if (m_fd < 0 || m_peerClosed)
-        return;
-    ::shutdown(m_fd, SHUT_WR);
-    m_peerClosed = true;
+// the server's bytes are read and dropped until it has closed its side. A server that closed
+// first, or reset the connection (it closed with bytes unread), may not have the last bytes.
+QString NetworkPort::finishOutput(const std::atomic<bool> &running) {
+    if (m_fd < 0 || m_writeShut)
+        return {};
+    pollfd first{m_fd, POLLRDHUP, 0};
+    const bool closedFirst =
+        m_peerClosed || (::poll(&first, 1, 0) > 0 && (first.revents & POLLRDHUP) != 0);
+    const int shutError = ::shutdown(m_fd, SHUT_WR) == 0 ? 0 : errno;
+    m_writeShut = true;
     const Clock::time_point deadline = Clock::now() + kCloseWait;
     char dropped[4096];
     while (Clock::now() < deadline && running.load()) {
@@ -88,9 +101,48 @@ void NetworkPort::finishOutput(const std::atomic<bool> &running) {
         if (::poll(&p, 1, sliceMs(deadline)) <= 0)
             continue;
         const ssize_t n = ::recv(m_fd, dropped, sizeof dropped, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && !wouldBlock(errno)))
-            return;
+        if (n < 0 && !wouldBlock(errno))
+            return QString::fromLocal8Bit(std::strerror(errno));
+        if (n == 0)
+            break;
     }
+    m_peerClosed = true;
+    if (shutError != 0)
+        return QString::fromLocal8Bit(std::strerror(shutError));
+    return closedFirst ? QStringLiteral("the server closed the connection before the send ended")
+                       : QString();
+}
+
+void NetworkPort::keepOpenText(const char *data, qint64 size) {
+    if (size > 0)
+        m_openText.append(data, std::min(size, kOpenTextBound - m_openText.size()));
+}
+
+QString NetworkPort::endedAtOpen(milliseconds wait) {
+    if (m_fd < 0)
+        return QStringLiteral("the port is closed");
+    const Clock::time_point deadline = Clock::now() + wait;
+    while (!m_peerClosed) {
+        // Only the end of the connection wakes this: the device's bytes stay queued.
+        pollfd p{m_fd, POLLRDHUP, 0};
+        if (::poll(&p, 1, sliceMs(deadline)) > 0 && p.revents != 0)
+            break;
+        if (Clock::now() >= deadline)
+            return {};
+    }
+    // What the server said before it went.
+    char text[kOpenTextBound];
+    for (int reads = 0; reads < kReadsForData && m_openText.size() < kOpenTextBound; ++reads) {
+        const qint64 n = read(text, kOpenTextBound - m_openText.size());
+        if (n < 0)
+            break;
+        keepOpenText(text, n);
+    }
+    const QString said = printableText(QString::fromUtf8(m_openText).simplified());
+    QString reason = QStringLiteral("the server closed the connection");
+    if (!said.isEmpty())
+        reason += QStringLiteral(" (%1)").arg(elided(said, kOpenTextShown));
+    return reason;
 }
 
 bool NetworkPort::flushOutbox() {
@@ -107,7 +159,7 @@ bool NetworkPort::flushOutbox() {
 
 bool NetworkPort::request(telnet::ComPortCommand command, std::uint32_t value) {
     const std::lock_guard lock(m_sendMutex);
-    if (m_fd < 0 || !m_telnet)
+    if (m_fd < 0 || !m_telnet || m_writeShut)
         return false;
     return m_telnet->request(command, value) && flushOutbox();
 }
@@ -129,10 +181,13 @@ QStringList NetworkPort::configure(const LineSettings &settings, const std::atom
     const Clock::time_point deadline = Clock::now() + kAnswerWait;
     std::array<char, 4096> dropped{};
     while (!answered(requests) && Clock::now() < deadline && !(running && !running->load())) {
+        // A connection that ended fails the open (see endedAtOpen), not a setting.
         if (waitReadable(sliceMs(deadline)) == Readiness::HungUp)
-            return {QStringLiteral("no line settings: the connection ended")};
-        read(dropped.data(), qint64(dropped.size()));
+            return {};
+        const qint64 n = read(dropped.data(), qint64(dropped.size()));
+        keepOpenText(dropped.data(), n);
     }
+    m_settingsUnconfirmed = Clock::now() >= deadline && answeredNone(requests);
     const std::lock_guard lock(m_sendMutex);
     if (m_telnet->comPortRefused() && !requests.empty())
         return {QStringLiteral("its own line settings: the server refused the Com Port option")};
@@ -146,6 +201,14 @@ bool NetworkPort::answered(const std::vector<telnet::ComPortRequest> &requests) 
     return std::all_of(requests.begin(), requests.end(), [this](const telnet::ComPortRequest &r) {
         return m_telnet->answer(r.command).has_value();
     });
+}
+
+bool NetworkPort::answeredNone(const std::vector<telnet::ComPortRequest> &requests) const {
+    const std::lock_guard lock(m_sendMutex);
+    return !m_telnet->comPortRefused() &&
+           std::none_of(requests.begin(), requests.end(), [this](const telnet::ComPortRequest &r) {
+               return m_telnet->answer(r.command).has_value();
+           });
 }
 
 qint64 NetworkPort::read(char *buffer, qint64 capacity) {
@@ -218,8 +281,8 @@ qint64 NetworkPort::sendSome(const char *data, qint64 size) {
 
 WriteResult NetworkPort::write(const char *data, qint64 size, std::optional<milliseconds> timeout,
                                const std::atomic<bool> &running) {
-    if (m_fd < 0)
-        return {WriteStatus::Failed, 0};
+    if (m_fd < 0 || m_writeShut)
+        return {WriteStatus::Failed, 0, EBADF};
     std::optional<Clock::time_point> deadline;
     if (timeout)
         deadline = Clock::now() + *timeout;
@@ -229,7 +292,7 @@ WriteResult NetworkPort::write(const char *data, qint64 size, std::optional<mill
             return {WriteStatus::Stopped, taken};
         const qint64 n = sendSome(data + taken, size - taken);
         if (n < 0)
-            return {WriteStatus::Failed, taken};
+            return {WriteStatus::Failed, taken, errno};
         taken += n;
         if (n > 0)
             continue;
@@ -241,7 +304,7 @@ WriteResult NetworkPort::write(const char *data, qint64 size, std::optional<mill
     // The half of a doubled 0xFF that the socket did not take must not wait for the next write.
     const std::lock_guard lock(m_sendMutex);
     if (m_telnet && !flushOutbox())
-        return {WriteStatus::Failed, taken};
+        return {WriteStatus::Failed, taken, errno};
     return {WriteStatus::Complete, taken};
 }
 

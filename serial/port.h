@@ -27,6 +27,7 @@ enum class WriteStatus {
 struct WriteResult {
     WriteStatus status = WriteStatus::Failed;
     qint64 taken = 0;
+    int error = 0; // errno of a failed write, when the system gave one
 };
 
 // Woken: one of the wait's wake descriptors became readable, and no input came.
@@ -42,8 +43,9 @@ struct InputLines {
 
 // Where a write counts as complete, and so where a per-byte pause is measured from.
 enum class Completion {
-    OnTheLine, // the device's output queue is empty: the byte is on the wire
-    AtThisEnd, // the byte has left this machine (a network port: the server queues it on)
+    OnTheLine,      // the device's output queue is empty: the byte is on the wire
+    AtThisEnd,      // the byte has left this machine (a network port: the server queues it on)
+    InKernelBuffer, // the kernel has the byte (a pseudo-terminal: its reader takes it later)
 };
 
 class Port {
@@ -61,8 +63,9 @@ public:
     // Drops both queues.
     virtual bool purge() = 0;
     // Drops what is still queued for output, so that it does not go out later (once flow
-    // control releases the line) and a close does not wait for it.
-    virtual bool dropOutput() = 0;
+    // control releases the line) and a close does not wait for it: the bytes dropped, where the
+    // driver tells (0 where it does not: a pseudo-terminal, a server).
+    virtual qint64 dropOutput() = 0;
     // These fail (false) where the device has no modem lines or no RS485, as a pty has not.
     virtual bool setDtr(bool on) = 0;
     virtual bool setRts(bool on) = 0;
@@ -87,9 +90,13 @@ public:
     virtual Completion completion() const = 0;
     // A send has written its last byte and nothing more will be written: a port whose bytes go
     // on through a server lets it write out what it holds before the port is closed (bounded,
-    // ending early when `running` drops). A local port has nothing to do: its writes complete
-    // when its output queue is empty.
-    virtual void finishOutput(const std::atomic<bool> &running) { (void)running; }
+    // ending early when `running` drops). Empty, or why the bytes may not have arrived (the
+    // server reset the connection, or ended it before the send did). A local port has nothing
+    // to do: its writes complete when its output queue is empty.
+    virtual QString finishOutput(const std::atomic<bool> &running) {
+        (void)running;
+        return {};
+    }
 };
 
 } // namespace serial

@@ -5,9 +5,32 @@
 #include "serial/open_failure.h"
 #include "serial/serial_port.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace serial {
 
 namespace {
+
+OpenedPort failed(const PortConfig &config, const QString &reason) {
+    OpenedPort opened;
+    opened.error = QStringLiteral("Could not open port ") + config.portName;
+    opened.reason = reason;
+    return opened;
+}
+
+// How long a raw TCP port is watched after its open for a server that hangs up at once (its
+// device is missing); RFC 2217's wait for the answers to the line settings shows that already.
+constexpr std::chrono::milliseconds kRawHangUpWait(250);
+
+// Why a network open that returned must count as failed: the run flag dropped during it (the
+// caller is ending), or the server hung up during the configuration. Empty when it stands.
+QString networkOpenFailure(NetworkPort &port, const std::atomic<bool> *running) {
+    if (running && !running->load())
+        return QString::fromLocal8Bit(std::strerror(ECANCELED));
+    return port.endedAtOpen(port.sendsLineSettings() ? std::chrono::milliseconds(0)
+                                                     : kRawHangUpWait);
+}
 
 // The steps after the open, the same for every kind of port.
 template <class Opened>
@@ -24,20 +47,16 @@ OpenedPort configured(std::unique_ptr<Opened> port, const PortConfig &config,
         opened.noModemLines = true;
     if constexpr (std::is_same_v<Opened, NetworkPort>) {
         opened.kept = port->configure(config.line, running);
+        if (const QString failure = networkOpenFailure(*port, running); !failure.isEmpty())
+            return failed(config, failure);
         opened.lineSettingsNotSent = !port->sendsLineSettings();
+        opened.lineSettingsUnconfirmed = port->settingsUnconfirmed();
     } else {
         (void)running; // a local open never waits
         opened.kept = port->configure(config.line);
     }
     opened.rs485Refused = config.rs485 && !port->enableRs485();
     opened.port = std::move(port);
-    return opened;
-}
-
-OpenedPort failed(const PortConfig &config, const QString &reason) {
-    OpenedPort opened;
-    opened.error = QStringLiteral("Could not open port ") + config.portName;
-    opened.reason = reason;
     return opened;
 }
 

@@ -45,13 +45,23 @@ struct OpenedPort {
     std::uint32_t writeMultiplier = 0;
     // A raw TCP port: the line settings were not sent, there is no line to set.
     bool lineSettingsNotSent = false;
+    // The server answered none of the line settings: they are not known to be applied.
+    bool lineSettingsUnconfirmed = false;
     // The port has no modem lines to set (a pty): DTR and RTS stay as they are.
     bool noModemLines = false;
     explicit operator bool() const { return port != nullptr; }
     // Everything but the port, for a caller that keeps the port itself.
     OpenedPort details() const {
-        return {nullptr,         error, reason, rs485Refused, kept, writeMultiplier,
-                lineSettingsNotSent, noModemLines};
+        OpenedPort copy;
+        copy.error = error;
+        copy.reason = reason;
+        copy.rs485Refused = rs485Refused;
+        copy.kept = kept;
+        copy.writeMultiplier = writeMultiplier;
+        copy.lineSettingsNotSent = lineSettingsNotSent;
+        copy.lineSettingsUnconfirmed = lineSettingsUnconfirmed;
+        copy.noModemLines = noModemLines;
+        return copy;
     }
 };
 
@@ -61,7 +71,8 @@ struct OpenedPort {
 // "rfc2217://HOST:PORT" and "tcp://HOST:PORT" a serial server across the network
 // (serial/network_address.h), anything else a local one. Every wait of the open is bounded (a
 // network open takes at most kNetworkOpenBound to connect and about a second more for the
-// server's answers); it ends early when `running` (if given) drops.
+// server's answers); it ends early when `running` (if given) drops, and an open cut short so
+// fails ("Operation canceled"), as does one whose server hung up before it was configured.
 OpenedPort openPort(const PortConfig &config, const std::atomic<bool> *running = nullptr);
 inline constexpr std::chrono::milliseconds kNetworkOpenBound{5000};
 

@@ -90,6 +90,21 @@ QString comName(const QString &deviceName) {
                                                       : QString();
 }
 
+QString printableText(const QString &raw) {
+    QString text = raw.trimmed();
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = u'?';
+    }
+    return text;
+}
+
+QString elided(const QString &text, qsizetype most) {
+    if (text.size() <= most)
+        return text;
+    return text.left(std::max<qsizetype>(most - 3, 0)) + QStringLiteral("...");
+}
+
 bool naturalLess(const QString &a, const QString &b) {
     qsizetype i = 0;
     qsizetype j = 0;

@@ -23,6 +23,13 @@ QString devicePath(const QString &portName, const QString &devRoot = deviceDirec
 // The COM name of a kernel device name: ttyS0 is COM1; empty for any other name.
 QString comName(const QString &deviceName);
 
+// Outside text (a device's name or product string, a server's message) fit for a terminal:
+// trimmed, a control character (an escape sequence, a newline) replaced by '?'.
+QString printableText(const QString &raw);
+// At most `most` characters of the text, the cut marked with "...": a hostile name must not
+// turn a message into pages.
+QString elided(const QString &text, qsizetype most);
+
 // Orders digit runs by their value: ttyUSB2 before ttyUSB10.
 bool naturalLess(const QString &a, const QString &b);
 

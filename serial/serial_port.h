@@ -39,7 +39,7 @@ public:
     // What the driver kept is read back from the port, not taken from the result of the call.
     QStringList configure(const LineSettings &settings) override;
     bool purge() override;
-    bool dropOutput() override;
+    qint64 dropOutput() override;
     bool setDtr(bool on) override;
     bool setRts(bool on) override;
     bool enableRs485() override;
@@ -55,7 +55,9 @@ public:
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,
                       const std::atomic<bool> &running) override;
-    Completion completion() const override { return Completion::OnTheLine; }
+    Completion completion() const override {
+        return m_hasOutputQueue ? Completion::OnTheLine : Completion::InKernelBuffer;
+    }
 
 private:
     class Deadline;

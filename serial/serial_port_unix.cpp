@@ -220,8 +220,13 @@ bool SerialPort::purge() {
     return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0;
 }
 
-bool SerialPort::dropOutput() {
-    return m_fd >= 0 && ::tcflush(m_fd, TCOFLUSH) == 0;
+qint64 SerialPort::dropOutput() {
+    int queued = 0;
+    if (m_fd < 0 || !m_hasOutputQueue || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+        queued = 0;
+    if (m_fd < 0 || ::tcflush(m_fd, TCOFLUSH) != 0)
+        return 0;
+    return std::max(queued, 0);
 }
 
 bool SerialPort::setModemLine(int line, bool on) {
@@ -296,11 +301,14 @@ Readiness SerialPort::waitReadable(int timeoutMs, platform::WakeSet *wake) {
 WriteResult SerialPort::write(const char *data, qint64 size, std::optional<milliseconds> timeout,
                               const std::atomic<bool> &running) {
     if (m_fd < 0)
-        return {WriteStatus::Failed, 0};
+        return {WriteStatus::Failed, 0, EBADF};
     const Deadline deadline(timeout);
     WriteResult result = pushBytes(data, size, deadline, running);
-    if (result.status == WriteStatus::Complete)
+    if (result.status == WriteStatus::Complete) {
         result.status = waitDrained(deadline, running);
+        if (result.status == WriteStatus::Failed)
+            result.error = errno;
+    }
     return result;
 }
 
@@ -318,7 +326,7 @@ WriteResult SerialPort::pushBytes(const char *data, qint64 size, const Deadline 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return {WriteStatus::Failed, taken};
+            return {WriteStatus::Failed, taken, errno};
         if (deadline.passed())
             return {WriteStatus::DeadlinePassed, taken};
         pollfd p{m_fd, POLLOUT, 0};

@@ -32,8 +32,9 @@ void CaptureTest::setDropDirectory(const QString &dir) {
 }
 
 void CaptureTest::clickStart() {
-    m_capturePath = controlsPath();
     QTest::mouseClick(dialog->item(ctl::Start), Qt::LeftButton);
+    // The name the capture used: it may have moved on from the one shown before.
+    m_capturePath = controlsPath();
 }
 
 void CaptureTest::clickStop() {

@@ -67,6 +67,11 @@ TEST_F(CaptureTest, ArrivalTimesGoBesideTheCaptureAndIntoTheLinesToolTip) {
     const qsizetype holder = bursts.size() - (bursts.back().offset % 16 == 0 ? 1 : 2);
     ASSERT_LE(bursts.at(holder).offset, qint64(line) * 16);
     EXPECT_EQ(QToolTip::text(), "Arrived " + bursts.at(holder).time);
+    // The first line begins with the header: its first burst starts after it.
+    const QPoint first = list->visualItemRect(list->item(0)).center();
+    QHelpEvent hoverFirst(QEvent::ToolTip, first, list->viewport()->mapToGlobal(first));
+    QApplication::sendEvent(list->viewport(), &hoverFirst);
+    EXPECT_EQ(QToolTip::text(), "Arrived " + bursts.front().time);
     // The capture is what the device sent, and nothing else.
     EXPECT_EQ(payloadInFile(2), QByteArray(20, 'a') + QByteArray(40, 'b'));
 }
@@ -145,6 +150,20 @@ TEST_F(CaptureTest, ACaptureWaitsForAnUnpluggedDeviceAndGoesOnWhenItIsBack) {
         std::count_if(bursts.begin(), bursts.end(), [](const auto &b) { return b.reconnected; }),
         1);
     EXPECT_TRUE(messages.messages().empty());
+
+    // Stop while the device is away: the title shows the count, as after any Stop.
+    clickStart();
+    ASSERT_TRUE(capturing());
+    for (int attempt = 0; attempt < 20 && fileSize() == 0; ++attempt) {
+        replugged->write("x");
+        testsupport::waitUntil([&] { return fileSize() > 0; }, 300);
+    }
+    ASSERT_GT(fileSize(), 0);
+    replugged->closeMaster();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->windowTitle() == waiting; }));
+    clickStop();
+    EXPECT_EQ(dialog->windowTitle(),
+              QStringLiteral("Kalvosan - Bytes received: %1").arg(fileSize()));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // directly: what the user leaves out takes the stored value, else the window's default.
 #include "cli/stored.h"
 #include "cli/transfer_options.h"
+#include "platform/files.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -171,6 +172,25 @@ TEST(CliOptions, TheStoredSettingsAreTheWindowsFile) {
     cli::storeCaptureFile("data000008.bin");
     EXPECT_EQ(cli::readStored().captureFile, "data000008.bin");
     QSettings(QStringLiteral("Brisgal"), QStringLiteral("Kalvosan")).clear();
+}
+
+} // namespace
+
+namespace {
+
+// Arguments are decoded as UTF-8 where they are, and every other byte comes back as it was.
+TEST(CliOptions, ArgumentsKeepEveryByte) {
+    for (const QByteArray &bytes :
+         {QByteArray("plain"), QByteArray("caf\xc3\xa9"),
+          QByteArray("\xff\xfe"
+                     "A"),
+          QByteArray("\xc0\xaf overlong"), QByteArray("\xed\xa0\x80 surrogate"),
+          QByteArray("\xf4\x90\x80\x80 past Unicode"), QByteArray("torn \xe2\x82"),
+          QByteArray("\xf0\x9f\x98\x80 four")})
+        EXPECT_EQ(platform::encodeBytes(platform::decodeBytes(bytes)), bytes)
+            << bytes.toHex().constData();
+    EXPECT_EQ(platform::decodeBytes("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
+    EXPECT_EQ(platform::decodeBytes("\xff").size(), 1);
 }
 
 } // namespace

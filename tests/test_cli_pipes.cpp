@@ -107,6 +107,16 @@ TEST_F(CliPipes, SendsWhatAShellPipeAFifoOrAWriterThatStopsGivesIt) {
     EXPECT_EQ(m_pty.read(11), "from a fifo");
     EXPECT_EQ(finish(), 0) << m_err.constData();
 
+    // A terminal as the file: read as a stream, what is typed goes out, and Ctrl-C ends it.
+    Pty terminal;
+    start({"send", m_pty.slavePath(), terminal.slavePath(), "--delay", "0"});
+    QThread::msleep(300);
+    terminal.write("typed\n");
+    EXPECT_EQ(m_pty.read(6), "typed\n");
+    ::kill(pid_t(m_process.processId()), SIGINT);
+    EXPECT_EQ(finish(5000), 1);
+    EXPECT_TRUE(m_err.contains("Send interrupted after 6 bytes")) << m_err.constData();
+
     // hex lists standard input with the labels of a listing without a known length.
     shell("printf 'Hello, world!' | CLI hex -");
     ASSERT_EQ(finish(), 0) << m_err.constData();
@@ -161,6 +171,19 @@ TEST_F(CliPipes, ACaptureToStandardOutputEndsWhenItsReaderStopsReading) {
     EXPECT_GT(offered, 64 * 1024) << "the pipe was full";
     EXPECT_EQ(m_err, "-\t" + QByteArray::number(got.size()) + "\n");
     EXPECT_EQ(afterSync(got), flood.left(afterSync(got).size()));
+
+    // The replies of send --monitor to a reader that reads none of them: Ctrl-C still ends it.
+    const QString replies = path("replies");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(replies).constData(), 0600), 0);
+    const int stalled = ::open(QFile::encodeName(replies).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(stalled, 0);
+    m_process.setStandardOutputFile(replies);
+    start({"send", m_pty.slavePath(), "--text", "go", "--monitor", "60"});
+    EXPECT_EQ(m_pty.read(2), "go");
+    EXPECT_GT(offerToPty(m_pty, randomPayload(1 << 20, 15), 1500), 64 * 1024);
+    ::kill(pid_t(m_process.processId()), SIGINT);
+    EXPECT_EQ(finish(5000), 0) << m_err.constData();
+    ::close(stalled);
 }
 
 // The live view: each burst from its own offset, its partial last line printed at once, headed
@@ -289,6 +312,42 @@ TEST_F(CliPipes, BytesFromTheCommandLineAndModemLinesOfAPty) {
         EXPECT_TRUE(m_err.contains("--help")) << m_err.constData();
     }
     EXPECT_EQ(m_pty.read(1, 300), "") << "bad usage sent nothing";
+}
+
+// Standard output that fails, or that the program was started without, is an exit 1 with the
+// reason, never a success or a write into another descriptor; arguments are the bytes given.
+TEST_F(CliPipes, TheStandardStreamsFailAloudAndArgumentsKeepTheirBytes) {
+    for (const QString &script :
+         {QStringLiteral("CLI ports --json > /dev/full"), QStringLiteral("CLI --help > /dev/full"),
+          QStringLiteral("CLI ports --json >&-"),
+          "CLI capture PTY --dir '" + m_dir.path() + "' --seconds 0.2 > /dev/full"}) {
+        shell(script);
+        EXPECT_EQ(finish(), 1) << script.toStdString();
+        EXPECT_TRUE(m_err.contains("Could not write standard output: ")) << m_err.constData();
+    }
+
+    shell("CLI capture PTY --output - --bytes 8 >&-");
+    EXPECT_EQ(finish(), 1);
+    EXPECT_EQ(m_err, "kalvosan-cli: Could not write standard output: Bad file descriptor\n");
+    shell("CLI send PTY - <&-");
+    EXPECT_EQ(finish(5000), 1);
+    EXPECT_EQ(m_err, "kalvosan-cli: Could not open file -: Bad file descriptor\n");
+    EXPECT_EQ(m_pty.read(1, 200), "");
+
+    shell(R"sh(CLI send PTY --text "$(printf '\377\376A')")sh");
+    EXPECT_EQ(m_pty.read(3), "\xff\xfe"
+                             "A");
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+    const QByteArray latin1Name = QFile::encodeName(m_dir.path()) + "/caf\xe9.bin";
+    QFile named;
+    ASSERT_TRUE(named.open(::open(latin1Name.constData(), O_WRONLY | O_CREAT, 0600),
+                           QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    named.write("latin-1 named");
+    named.close();
+    shell(R"sh(CLI send PTY "$(printf ')sh" + m_dir.path() + R"sh(/caf\351.bin')")sh");
+    EXPECT_EQ(m_pty.read(13), "latin-1 named");
+    EXPECT_EQ(finish(), 0) << m_err.constData();
+    ::unlink(latin1Name.constData()); // a name Qt's own removal of the folder cannot spell
 }
 
 } // namespace

@@ -153,10 +153,30 @@ TEST_F(CliPorts, ComNamesAreTheTreesPorts) {
     EXPECT_EQ(finish(), 0) << m_err.constData();
 }
 
+// Link names are the device's, as its product string is: cleaned for the terminal (one line a
+// name, no escape sequence), and exact in JSON.
+TEST_F(CliPorts, NamesAreCleanedForTheTerminalAndExactInJson) {
+    ASSERT_TRUE(m_tree.stableLink("by-id", "usb-\x1b[31mred", "ttyACM0"));
+    ASSERT_TRUE(m_tree.stableLink("by-id", "usb-two\nlines", "ttyACM0"));
+    const QString byId = m_tree.dev() + "/serial/by-id/";
+    for (const char *listing : {"--names", "--long"}) {
+        ASSERT_EQ(run({"ports", listing}), 0) << m_err.constData();
+        EXPECT_FALSE(m_out.contains('\x1b')) << listing;
+        EXPECT_TRUE(m_out.contains((byId + "usb-?[31mred\n").toUtf8())) << m_out.constData();
+        EXPECT_TRUE(m_out.contains((byId + "usb-two?lines\n").toUtf8())) << m_out.constData();
+    }
+    ASSERT_EQ(run({"ports", "--json"}), 0) << m_err.constData();
+    EXPECT_TRUE(QJsonDocument::fromJson(m_out).toJson().contains("usb-two\\nlines"))
+        << m_out.constData();
+}
+
 // The completion file as bash-completion loads it, with the program on the PATH: commands,
 // a command's options, port names from the listing (no port opened) and files.
 TEST_F(CliPorts, BashCompletesCommandsOptionsPortsAndFiles) {
     writeFile(path("firmware.bin"), "x");
+    // Names the device's maker chose: never run, never split.
+    ASSERT_TRUE(m_tree.stableLink("by-id", "usb-$(touch${IFS}PWNED)", "ttyACM0"));
+    ASSERT_TRUE(m_tree.stableLink("by-id", "usb-with blank", "ttyACM0"));
     watchOpens();
     const QString script = QStringLiteral(R"(
         source /usr/share/bash-completion/bash_completion || exit 3
@@ -173,15 +193,18 @@ TEST_F(CliPorts, BashCompletesCommandsOptionsPortsAndFiles) {
         complete_words kalvosan-cli send CO
         complete_words kalvosan-cli send COM1 "$4/fir"
         complete_words kalvosan-cli capture COM1 --dir "$4/fir"
+        complete_words kalvosan-cli capture "$3/serial/by-id/usb-"
+        complete_words kalvosan-cli capture COM1 --dtr ''
     )");
     QProcess bash;
     bash.setProcessEnvironment(m_process.processEnvironment());
+    bash.setWorkingDirectory(m_dir.path());
     bash.start("bash", {"-c", script, "bash", KALVOSAN_COMPLETION,
                         QCoreApplication::applicationDirPath(), m_tree.dev(), m_dir.path()});
     ASSERT_TRUE(bash.waitForFinished(60000));
     ASSERT_EQ(bash.exitCode(), 0) << bash.readAllStandardError().constData();
     const QStringList lines = QString::fromLocal8Bit(bash.readAllStandardOutput()).split('\n');
-    ASSERT_GE(lines.size(), 6) << lines.join('\n').toStdString();
+    ASSERT_GE(lines.size(), 8) << lines.join('\n').toStdString();
     const QString byId = m_tree.dev() + "/serial/by-id/";
     for (const char *command : {"ports", "capture", "send", "hex"})
         EXPECT_TRUE(lines[0].split('|').contains(command)) << lines[0].toStdString();
@@ -190,6 +213,12 @@ TEST_F(CliPorts, BashCompletesCommandsOptionsPortsAndFiles) {
     EXPECT_EQ(lines[3], "COM1|");
     EXPECT_EQ(lines[4], path("firmware.bin") + '|');
     EXPECT_EQ(lines[5], "|") << "a directory is asked for, not a file";
+    const QStringList offered = lines[6].split('|');
+    EXPECT_TRUE(offered.contains(byId + "usb-with\\ blank")) << lines[6].toStdString();
+    EXPECT_TRUE(offered.contains(byId + "usb-\\$\\(touch\\$\\{IFS\\}PWNED\\)"))
+        << lines[6].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(path("PWNED"))) << "completing ran a command in a name";
+    EXPECT_EQ(lines[7], "on|off|");
     EXPECT_EQ(opens(), 0) << "completing opened a port";
 }
 

@@ -101,7 +101,8 @@ TEST_F(CliProgram, AnInterruptedSendFailsAndTheMonitorPrintsTheReplyAsHexLines) 
     ASSERT_EQ(m_pty.read(4), "PING");
     m_pty.write(kTwentyBytes);
     EXPECT_EQ(finish(), 0) << m_err.constData();
-    EXPECT_EQ(m_out, kFirstLine + kShortLine);
+    // Labelled as monitor labels its lines: eight digits.
+    EXPECT_EQ(m_out, "000" + kFirstLine + "000" + kShortLine);
 }
 
 TEST_F(CliProgram, PrintsAFileAsTheEditorPaneAndFollowsItAsItGrows) {
@@ -236,6 +237,22 @@ TEST_F(CliProgram, ScriptsLearnWhyAndNothingIsSentForAReportThatCannotBeWritten)
                                ", process " + QByteArray::number(::getpid()) + ")"))
         << m_err.constData();
     EXPECT_EQ(opens.count(), 0);
+    // Nor does one whose times file cannot be made; a link at the name is not followed.
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("earlier.bin.times"));
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "earlier.bin",
+                   "--times"}),
+              1);
+    EXPECT_TRUE(m_err.contains("Could not open file " + path("earlier.bin.times").toLocal8Bit()))
+        << m_err.constData();
+    EXPECT_EQ(readFile(path("earlier.bin")), "an earlier capture");
+    ASSERT_TRUE(QFile::link(path("earlier.bin"), path("link.bin")));
+    ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "link.bin",
+                   "--seconds", "0.2"}),
+              1);
+    EXPECT_TRUE(m_err.contains("Could not open file " + path("link.bin").toLocal8Bit() +
+                               ": Too many levels of symbolic links"))
+        << m_err.constData();
+    EXPECT_EQ(readFile(path("earlier.bin")), "an earlier capture");
 
     ASSERT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--seconds", "0.1",
                    "--data", "7", "--stop", "1.5"}),
@@ -254,11 +271,37 @@ TEST_F(CliProgram, BadUsageExitsWith2AndFailuresToOpenWith1) {
         {"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--parity", "sometimes"},
         {"send", m_pty.slavePath(), path("x.bin"), "--delay"},
         {"hex", path("a"), path("b")},
+        // An empty value would mean another target: standard output, the root folder.
+        {"capture", m_pty.slavePath(), "--name", ""},
+        {"capture", m_pty.slavePath(), "--dir", "", "--name", "e.bin"},
+        {"send", m_pty.slavePath(), "--text", "x", "--report", ""},
     };
     for (const QStringList &arguments : usage) {
         EXPECT_EQ(run(arguments), 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(m_err.contains("--help")) << m_err.constData();
     }
+    // Each time names the range it takes.
+    const struct {
+        QStringList arguments;
+        QByteArray says;
+    } ranges[] = {
+        {{"capture", m_pty.slavePath(), "--seconds", "3000000"},
+         "Bad value for --seconds: 3000000 (more than 0, at most 2147483)"},
+        {{"send", m_pty.slavePath(), "--text", "x", "--line-delay", "1e12"},
+         "Bad value for --line-delay: 1e12 (0 to 2147483647)"},
+        {{"send", m_pty.slavePath(), "--text", "x", "--delay", "1e300"},
+         "Bad value for --delay: 1e300 (-1, or 0 to 2147483647 milliseconds)"},
+    };
+    for (const auto &r : ranges) {
+        EXPECT_EQ(run(r.arguments), 2) << r.arguments.join(' ').toStdString();
+        EXPECT_TRUE(m_err.contains(r.says)) << m_err.constData();
+    }
+    // A time below the resolution is the resolution, not "no limit".
+    EXPECT_EQ(run({"capture", m_pty.slavePath(), "--dir", m_dir.path(), "--name", "idle.bin",
+                   "--idle", "0.0004"}),
+              0)
+        << m_err.constData();
+    ASSERT_TRUE(QFile::remove(path("idle.bin")));
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty()) << "bad usage opened nothing";
 
     ASSERT_EQ(run({"capture", "/nonexistent/ttyX", "--dir", m_dir.path()}), 1);

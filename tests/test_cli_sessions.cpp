@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -136,6 +138,50 @@ TEST(CoreSessions, AbortEndsAPerByteSendAtOnceWithTheBytesThatWentOut) {
     received += pty.read(int(send.result->sent - received.size()), 1000);
     EXPECT_EQ(send.result->sent, received.size());
     EXPECT_LT(send.result->sent, 1000);
+}
+
+// A UART whose driver queues what it is given and sends none of it: Abort drops the queue.
+class QueueingPort final : public serial::Port {
+public:
+    static constexpr qint64 kQueueSize = 3 * transmit::kChunkSize;
+    bool isOpen() const override { return true; }
+    void close() override {}
+    QStringList configure(const serial::LineSettings &) override { return {}; }
+    bool purge() override { return true; }
+    qint64 dropOutput() override { return std::exchange(m_queued, 0); }
+    bool setDtr(bool) override { return true; }
+    bool setRts(bool) override { return true; }
+    bool enableRs485() override { return false; }
+    bool setBreak(bool) override { return false; }
+    qint64 read(char *, qint64) override { return 0; }
+    serial::Readiness waitReadable(int, int) override { return serial::Readiness::TimedOut; }
+    // Takes bytes until the queue is full, then waits for the run flag.
+    serial::WriteResult write(const char *, qint64 size, std::optional<std::chrono::milliseconds>,
+                              const std::atomic<bool> &running) override {
+        const qint64 taken = std::min(size, kQueueSize - m_queued);
+        m_queued += taken;
+        while (taken < size && running)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return {taken == size ? serial::WriteStatus::Complete : serial::WriteStatus::Stopped,
+                taken};
+    }
+    serial::Completion completion() const override { return serial::Completion::OnTheLine; }
+
+private:
+    qint64 m_queued = 0;
+};
+
+TEST(CoreSessions, AnAbortedSendDoesNotCountWhatTheDriverDropped) {
+    Send send;
+    send.session.setBytes(QByteArray(10 * transmit::kChunkSize, 'q'));
+    transmit::SendOptions options;
+    ASSERT_TRUE(send.session.start(std::make_unique<QueueingPort>(), options));
+    ASSERT_TRUE(waitUntil([&] { return send.progress == QueueingPort::kQueueSize; }));
+    send.session.abort();
+    ASSERT_TRUE(send.ended());
+    EXPECT_EQ(send.result->end, transmit::SendEnd::Aborted);
+    EXPECT_EQ(send.result->sent, 0);
+    EXPECT_EQ(send.progress, 0) << "the last count shown";
 }
 
 } // namespace

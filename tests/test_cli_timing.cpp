@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -39,6 +40,35 @@ TEST_F(CliTiming, ASendByteByByteReportsItsTimingWithTheLineDelay) {
     EXPECT_DOUBLE_EQ(report.value("line_delay_ms").toDouble(), 3);
     // The largest gap holds a line delay: at least 3.5 ms.
     EXPECT_GE(report.value("largest_ms").toDouble(), 3.5);
+    // A pty's write is complete once the kernel has the byte, whenever its reader takes it.
+    EXPECT_EQ(report.value("measured_at").toString(), "kernel buffer");
+    EXPECT_TRUE(m_err.contains("Measured where the bytes entered the kernel's buffer"))
+        << m_err.constData();
+    // Every gap in one bar of the histogram, the bars in order, and the count of early gaps.
+    const QJsonArray bars = report.value("histogram").toArray();
+    EXPECT_GE(bars.size(), 3);
+    qint64 inBars = 0;
+    for (qsizetype i = 0; i < bars.size(); ++i) {
+        inBars += bars[i].toObject().value("count").toInteger();
+        if (i > 0) {
+            EXPECT_GT(bars[i].toObject().value("lower_ms").toDouble(),
+                      bars[i - 1].toObject().value("lower_ms").toDouble());
+        }
+    }
+    EXPECT_EQ(inBars, 13);
+    EXPECT_TRUE(report.contains("early_gaps"));
+
+    // The same report as a picture.
+    start({"send", m_pty.slavePath(), path("lines.txt"), "--delay", "0.5", "--report",
+           path("report.SVG")});
+    EXPECT_EQ(m_pty.read(int(lines.size()), 20000), lines);
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    const QByteArray svg = readFile(path("report.SVG"));
+    EXPECT_TRUE(svg.startsWith("<?xml")) << svg.constData();
+    EXPECT_TRUE(svg.contains("<desc>Histogram of 13 gaps between bytes: median "))
+        << svg.constData();
+    EXPECT_TRUE(svg.contains("<rect ")) << svg.constData();
+    EXPECT_TRUE(svg.trimmed().endsWith("</svg>")) << svg.constData();
 
     m_err.clear();
     start({"send", m_pty.slavePath(), path("lines.txt"), "--delay", "-1", "--line-delay", "2"});
@@ -79,6 +109,18 @@ TEST_F(CliTiming, ArrivalTimesGoBesideTheCaptureAndIntoTheHexListing) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(arrival::sidecarPath(capture)).constData(), 0600), 0);
     ASSERT_EQ(run({"hex", capture, "--times"}), 0) << m_err.constData();
     EXPECT_TRUE(m_err.contains("no arrival times")) << m_err.constData();
+
+    // A garbled times file, however large, is read no further than the listing needs: a line
+    // after 64 MiB of zeros is never reached for a 100-byte capture.
+    writeFile(path("small.bin"), QByteArray(100, 's'));
+    QFile garbled(arrival::sidecarPath(path("small.bin")));
+    ASSERT_TRUE(garbled.open(QIODevice::WriteOnly) && garbled.resize(64 << 20) &&
+                garbled.seek(64 << 20));
+    garbled.write("\n" + arrival::line(50, arrival::WallClock::now()));
+    garbled.close();
+    ASSERT_EQ(run({"hex", path("small.bin"), "--times"}), 0) << m_err.constData();
+    EXPECT_FALSE(m_out.contains("# ")) << m_out.constData();
+    EXPECT_TRUE(m_out.startsWith("00000  73 73")) << m_out.constData();
 }
 
 // The port is a link to the device, as /dev/serial/by-id/... links are; the device goes away

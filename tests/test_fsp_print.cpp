@@ -126,6 +126,17 @@ TEST_F(PrintTest, NothingIsWrittenOrRunWithoutLinesOrAPrinter) {
     EXPECT_EQ(rangeDialogs, 0);
     EXPECT_FALSE(QFile::exists(file("print.sh")));
     EXPECT_FALSE(QFile::exists(file("printout.txt")));
+    EXPECT_TRUE(messages.messages().empty());
+    // A machine without a printer: the dialog says OK without a printer's name.
+    printerName = QString();
+    click(ctl::Print);
+    EXPECT_EQ(printerDialogs, 2);
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "No printer is set up.");
+    EXPECT_EQ(rangeDialogs, 0);
+    EXPECT_FALSE(QFile::exists(file("print.sh")));
+    EXPECT_FALSE(QFile::exists(file("printout.txt")));
+    EXPECT_TRUE(lp.calls().isEmpty());
 }
 
 TEST_F(PrintTest, ScriptIsNotRunWhenThePrintoutCannotBeWritten) {

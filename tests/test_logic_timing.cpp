@@ -1,7 +1,9 @@
-// The gap histogram and report of a send byte by byte, and the arrival-times file of a capture.
+// The gap histogram, report and picture of a send byte by byte, and the arrival-times file of a
+// capture.
 #include "loader/arrival_times.h"
 #include "tests/test_pty.h"
 #include "transmit/send_timing.h"
+#include "transmit/timing_picture.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -71,23 +73,28 @@ TEST(SendTiming, LateGapsAreCountedAgainstTheirOwnPause) {
     recorder.interrupt(); // whole chunks in between: no gap measured across them
     at(500, 1.0);
     at(1.0, 1.0);
+    at(0.985, 1.0); // 1.5 % short: within the schedule's margin
+    at(0.97, 1.0);  // 3 % short: early
     const transmit::TimingReport report = recorder.report();
-    EXPECT_EQ(report.bytes, 9);
-    EXPECT_EQ(report.gaps, 7);
+    EXPECT_EQ(report.bytes, 11);
+    EXPECT_EQ(report.gaps, 9);
     EXPECT_EQ(report.late, 1);
+    EXPECT_EQ(report.early, 1);
     EXPECT_NEAR(report.largestMs, 6.05, 1e-9);
     EXPECT_TRUE(report.delayChanged);
     EXPECT_EQ(report.delayMs, 1.0);
     EXPECT_EQ(report.leastDelayMs, 0.0);
     EXPECT_EQ(report.mostDelayMs, 4.0);
     const QString text = transmit::timingReportText(report);
-    EXPECT_TRUE(text.contains("Bytes sent: 9")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Bytes sent: 11")) << text.toStdString();
     EXPECT_TRUE(text.contains("changed during the send (0.000 ms to 4.000 ms)"))
         << text.toStdString();
     EXPECT_TRUE(text.contains("Line delay asked for: 5.000 ms")) << text.toStdString();
-    EXPECT_TRUE(text.contains("1 of 7")) << text.toStdString();
+    EXPECT_TRUE(text.contains("over their pause: 1 of 9\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("short of their pause: 1 of 9")) << text.toStdString();
     const QByteArray json = transmit::sendReportJson(9, 2'000'000'000, report);
     EXPECT_TRUE(json.contains("\"late_gaps\": 1")) << json.constData();
+    EXPECT_TRUE(json.contains("\"early_gaps\": 1")) << json.constData();
     EXPECT_TRUE(json.contains("\"bytes_per_second\": 4.5")) << json.constData();
 
     // A send that started as whole chunks and went on byte by byte without a pause.
@@ -96,6 +103,85 @@ TEST(SendTiming, LateGapsAreCountedAgainstTheirOwnPause) {
         at(0.01, 0.0);
     EXPECT_EQ(recorder.report().late, 0);
     EXPECT_FALSE(recorder.report().delayChanged);
+}
+
+// The picture's bars: some forty of a round width around the pause, from below its 10 % mark
+// to above it, one bar from 0 for the shorter gaps and one for the longer; every gap in one.
+TEST(SendTiming, HistogramBarsAreRoundAroundThePauseAndHoldEveryGap) {
+    std::mt19937_64 random(11);
+    std::normal_distribution<double> around1ms(1.0e6, 5e3);
+    GapHistogram histogram;
+    for (int i = 0; i < 2000; ++i)
+        histogram.record(std::int64_t(around1ms(random)));
+    histogram.record(7'400'000); // late
+    histogram.record(300'000);   // early
+    const auto buckets = transmit::displayBuckets(histogram, 1.0);
+    ASSERT_EQ(buckets.size(), 43u);
+    EXPECT_EQ(buckets[0], (transmit::HistogramBucket{0, 1}));
+    EXPECT_NEAR(buckets[1].lowerMs, 0.9, 1e-12);
+    EXPECT_NEAR(buckets.back().lowerMs, 1.105, 1e-12);
+    EXPECT_EQ(buckets.back().count, 1);
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < buckets.size(); ++i) {
+        total += buckets[i].count;
+        if (i > 1) {
+            EXPECT_NEAR(buckets[i].lowerMs - buckets[i - 1].lowerMs, 0.005, 1e-9);
+        }
+    }
+    EXPECT_EQ(total, 2002);
+    const auto tallest = std::max_element(buckets.begin(), buckets.end(),
+                                          [](auto &a, auto &b) { return a.count < b.count; });
+    EXPECT_NEAR(tallest->lowerMs, 0.995, 0.0051);
+    EXPECT_TRUE(transmit::displayBuckets(GapHistogram(), 1.0).empty());
+    // Without a pause, gaps all alike still get bars of their own scale.
+    GapHistogram alike;
+    for (int i = 0; i < 10; ++i)
+        alike.record(20'000);
+    const auto narrow = transmit::displayBuckets(alike, 0);
+    EXPECT_GE(narrow.size(), 30u);
+    EXPECT_LE(narrow.size(), 60u);
+}
+
+// The window's painter and the SVG take one layout: log-scaled bars (a single late gap shows),
+// the pause and the 99th percentile marked where their values stand; the words say the same.
+TEST(SendTiming, ThePictureMarksThePauseAndThe99thPercentile) {
+    GapRecorder recorder;
+    recorder.start(0);
+    std::int64_t t = 0;
+    for (int i = 0; i < 1001; ++i)
+        recorder.byteDone(t += (i == 500 ? 1'500'000 : 1'000'000), 1.0, false);
+    const transmit::TimingReport report = recorder.report();
+    const transmit::TimingPicture picture = transmit::timingPicture(report, QSizeF(640, 280));
+    ASSERT_EQ(picture.bars.size(), report.histogram.size());
+    std::size_t onTime = 0, late = 0;
+    for (std::size_t i = 0; i < report.histogram.size(); ++i) {
+        if (report.histogram[i].count == 999)
+            onTime = i;
+        if (report.histogram[i].count == 1)
+            late = i;
+        EXPECT_EQ(picture.bars[i].height() > 0, report.histogram[i].count > 0) << i;
+        EXPECT_NEAR(picture.bars[i].bottom(), picture.plot.bottom(), 1e-9);
+    }
+    EXPECT_EQ(late, report.histogram.size() - 1); // 1.5 ms is past the last bar's bound
+    EXPECT_NEAR(picture.bars[onTime].height(), picture.plot.height(), 1e-9);
+    EXPECT_GT(picture.bars[late].height(), picture.plot.height() / 20);
+    ASSERT_TRUE(picture.pause && picture.p99);
+    EXPECT_GE(picture.pause->at, picture.bars[onTime].left() - 1);
+    EXPECT_LE(picture.pause->at, picture.bars[onTime].right() + 1);
+    EXPECT_EQ(picture.pause->text, "pause 1.000 ms");
+    EXPECT_NEAR(picture.p99->at, picture.pause->at, picture.bars[0].width() * 1.5);
+
+    const QString words = transmit::timingDescription(report);
+    EXPECT_TRUE(words.startsWith("Histogram of 1000 gaps between bytes: median 1.000 ms"))
+        << words.toStdString();
+    EXPECT_TRUE(words.contains("1 late, 0 early")) << words.toStdString();
+    const QString svg = QString::fromUtf8(transmit::timingSvg(report));
+    EXPECT_TRUE(svg.startsWith("<?xml")) << svg.toStdString();
+    EXPECT_EQ(svg.count("<rect "), qsizetype(picture.bars.size()) + 1); // and the background
+    EXPECT_TRUE(svg.contains("<desc>" + words.toHtmlEscaped() + "</desc>"));
+    EXPECT_TRUE(svg.contains(">Gaps more than 10 % over their pause: 1 of 1000</text>"));
+    EXPECT_TRUE(svg.contains(">pause 1.000 ms</text>"));
+    EXPECT_TRUE(svg.trimmed().endsWith("</svg>"));
 }
 
 TEST(ArrivalTimes, LinesHaveOffsetTimeWithMicrosecondsAndTheUtcOffset) {
@@ -130,6 +216,17 @@ TEST(ArrivalTimes, TheBurstOfAByteIsFoundInTheFileWithoutReadingItWhole) {
     EXPECT_EQ(at(35), "b");
     EXPECT_EQ(at(36), "c+");
     EXPECT_EQ(at(1000), "c+"); // the torn last line is not one yet
+    // A line of the listing: the burst of its first byte, or the first in it after a header,
+    // and the device's returns in it.
+    const arrival::StretchTimes header = arrival::lookupStretch(path, 0, 16);
+    ASSERT_TRUE(header.first);
+    EXPECT_EQ(header.first->time, "a");
+    EXPECT_TRUE(header.reconnects.isEmpty());
+    const arrival::StretchTimes back = arrival::lookupStretch(path, 32, 48);
+    ASSERT_TRUE(back.first);
+    EXPECT_EQ(back.first->time, "b");
+    ASSERT_EQ(back.reconnects.size(), 1);
+    EXPECT_EQ(back.reconnects.front().time, "c");
 
     // Half a million bursts: a look-up reads a few small pieces.
     QByteArray big;

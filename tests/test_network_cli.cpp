@@ -5,6 +5,7 @@
 #include "tests/test_network_support.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -161,7 +162,6 @@ TEST_F(NetworkCli, APortThatRefusesOrDoesNotAnswerFailsWithItsReason) {
     } cases[] = {
         {QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort()), "Connection refused"},
         {QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.port()), "Connection timed out"},
-        {QStringLiteral("rfc2217://[::1"), "no port number (HOST:PORT)"},
     };
     for (const auto &c : cases) {
         QElapsedTimer timer;
@@ -172,6 +172,15 @@ TEST_F(NetworkCli, APortThatRefusesOrDoesNotAnswerFailsWithItsReason) {
                   ("kalvosan-cli: Could not open port " + c.name.toUtf8() + ": " + c.reason + "\n")
                       .toStdString());
         EXPECT_FALSE(QFileInfo::exists(path("data000000.bin")));
+    }
+
+    // A name no server can have is a mistake in the command, named and cut short.
+    // (127.1 is the resolver's short form of 127.0.0.1.)
+    for (const QString &bad : {QStringLiteral("tcp://127.1:1"), QStringLiteral("tcp://[::1"),
+                               "tcp://" + QString(100000, u'h') + ":1"}) {
+        ASSERT_EQ(run({"capture", bad, "--dir", m_dir.path()}), 2) << bad.left(40).toStdString();
+        EXPECT_TRUE(m_err.startsWith("kalvosan-cli: Bad port ")) << m_err.left(200).constData();
+        EXPECT_LT(m_err.indexOf('\n'), 400) << m_err.left(200).constData();
     }
 
     // Ctrl-C ends a connect that waits for an answer at once, not after its 5 s.
@@ -189,6 +198,133 @@ TEST_F(NetworkCli, APortThatRefusesOrDoesNotAnswerFailsWithItsReason) {
         EXPECT_EQ(m_process.exitStatus(), QProcess::NormalExit);
     }
     EXPECT_FALSE(QFileInfo::exists(path("data000000.bin")));
+}
+
+// A server that hangs up at the open is a failed open, for a capture waiting for its port as
+// for a send; one that closed without taking a send's bytes fails the send, with the reason.
+TEST_F(NetworkCli, AServerThatHangsUpIsAFailedOpenOrAFailedWrite) {
+    writeFile(path("x.bin"), "hello");
+    for (const auto protocol : {Ser2net::Protocol::Rfc2217, Ser2net::Protocol::RawTcp}) {
+        Ser2net missing(protocol, path("no-such-device"));
+        startServer(missing);
+        ASSERT_EQ(run({"send", missing.portName(), path("x.bin")}), 1);
+        EXPECT_TRUE(m_err.startsWith("kalvosan-cli: Could not open port " +
+                                     missing.portName().toUtf8() +
+                                     ": the server closed the connection (Device open failure"))
+            << m_err.constData();
+        EXPECT_FALSE(m_err.contains("warning")) << m_err.constData();
+    }
+    Ser2net missing(Ser2net::Protocol::Rfc2217, path("no-such-device"));
+    startServer(missing);
+    start({"capture", missing.portName(), "--dir", m_dir.path(), "--wait", "--times"});
+    QThread::msleep(3000);
+    m_process.terminate();
+    ASSERT_EQ(finish(), 0) << m_err.constData();
+    EXPECT_EQ(m_err.count("Waiting for"), 1) << m_err.constData();
+    EXPECT_FALSE(m_err.contains("is back")) << m_err.constData();
+    EXPECT_FALSE(QFileInfo::exists(path("data000000.bin.times")));
+
+    // Waits until the send's bytes are there, never reads them, and closes 0.3 s later: the
+    // bytes it never took reset the connection.
+    FakeServer unread([](int socket, const std::atomic<bool> &running) {
+        pollfd p{socket, POLLIN, 0};
+        while (running && ::poll(&p, 1, 50) == 0) {
+        }
+        QThread::msleep(300);
+    });
+    const QString name = QStringLiteral("tcp://127.0.0.1:%1").arg(unread.port());
+    ASSERT_EQ(run({"send", name, path("x.bin"), "-q"}), 1) << m_err.constData();
+    EXPECT_EQ(m_err.toStdString(), ("kalvosan-cli: Could not write port " + name.toUtf8() +
+                                    ": Connection reset by peer (5 of 5 bytes sent)\n")
+                                       .toStdString());
+
+    // Takes a megabyte of a 20 MB send and dies.
+    FakeServer dying([&](int socket, const std::atomic<bool> &running) {
+        qint64 got = 0;
+        char buffer[65536];
+        while (running && got < (1 << 20)) {
+            pollfd p{socket, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0)
+                got += std::max<ssize_t>(0, ::recv(socket, buffer, sizeof buffer, 0));
+        }
+    });
+    writeFile(path("big.bin"), QByteArray(20 << 20, 'b'));
+    const QString dyingName = QStringLiteral("tcp://127.0.0.1:%1").arg(dying.port());
+    ASSERT_EQ(run({"send", dyingName, path("big.bin"), "-q"}), 1);
+    const QRegularExpression failure(
+        "^kalvosan-cli: Could not write port " + QRegularExpression::escape(dyingName) +
+        ": (Connection reset by peer|Broken pipe) \\(\\d+ of 20971520 bytes sent\\)\n$");
+    EXPECT_TRUE(failure.match(QString::fromUtf8(m_err)).hasMatch()) << m_err.constData();
+}
+
+// Records what the client sends and answers nothing: a raw port that speaks no Telnet. Ends
+// when the client closes.
+void silentServer(int socket, FakeServer &server, const std::atomic<bool> &running) {
+    char buffer[4096];
+    while (running) {
+        pollfd p{socket, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0)
+            return;
+        server.record(buffer, n);
+    }
+}
+
+// The data of what a client sent, as a server decodes it.
+QByteArray telnetData(QByteArray wire) {
+    serial::telnet::Client decoder;
+    wire.truncate(decoder.receive(wire.data(), wire.size()));
+    return wire;
+}
+
+TEST_F(NetworkCli, AServerThatNeverAnswersTheSettingsIsSaidAndCtrlCStopsBeforeTheSend) {
+    FakeServer *self = nullptr;
+    FakeServer server([&](int socket, const std::atomic<bool> &running) {
+        silentServer(socket, *self, running);
+    });
+    self = &server;
+    const QString name = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port());
+    const QByteArray dtrOn("\xff\xfa\x2c\x05\x08\xff\xf0", 7);
+    const QByteArray dtrOff("\xff\xfa\x2c\x05\x09\xff\xf0", 7);
+    writeFile(path("x.bin"), "0123456789");
+
+    ASSERT_EQ(run({"send", name, path("x.bin")}), 0) << m_err.constData();
+    EXPECT_EQ(m_err.count("kalvosan-cli: warning: the server did not answer the Com Port option: "
+                          "the line settings are not confirmed\n"),
+              1)
+        << m_err.constData();
+    QByteArray wire = server.received();
+    EXPECT_EQ(telnetData(wire), "0123456789");
+    // DTR drops once the server has the tail, not in the tail's segment.
+    EXPECT_FALSE(wire.mid(wire.lastIndexOf("9")).contains(dtrOff));
+
+    // Ctrl-C while the open waits for the answers: nothing is sent.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const qsizetype before = server.received().size();
+        start({"send", name, path("x.bin")});
+        QThread::msleep(400);
+        ::kill(pid_t(m_process.processId()), SIGINT);
+        EXPECT_EQ(finish(), 1) << m_err.constData();
+        EXPECT_EQ(m_err,
+                  "kalvosan-cli: Could not open port " + name.toUtf8() + ": Operation canceled\n");
+        QThread::msleep(100);
+        EXPECT_EQ(telnetData(server.received().mid(before)), "") << attempt;
+    }
+
+    // Ctrl-C during a pulse: DTR stays low, without a second pulse.
+    const qsizetype before = server.received().size();
+    start({"send", name, path("x.bin"), "--pulse", "dtr:10000"});
+    QThread::msleep(2000);
+    ::kill(pid_t(m_process.processId()), SIGINT);
+    EXPECT_EQ(finish(), 1) << m_err.constData();
+    QThread::msleep(100);
+    wire = server.received().mid(before);
+    const qsizetype pulse = wire.indexOf(dtrOff);
+    ASSERT_GE(pulse, 0);
+    EXPECT_FALSE(wire.mid(pulse).contains(dtrOn));
+    EXPECT_EQ(telnetData(wire), "");
 }
 
 // What a hostile server sends once the capture has synced: 0xFF cut between two sends, a flood

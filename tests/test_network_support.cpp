@@ -65,7 +65,9 @@ quint16 freeTcpPort() {
 
 // --- ser2net ------------------------------------------------------------------------------
 
-Ser2net::Ser2net(Protocol protocol) : m_protocol(protocol), m_port(freeTcpPort()) {
+Ser2net::Ser2net(Protocol protocol, const QString &devicePath)
+    : m_protocol(protocol), m_port(freeTcpPort()),
+      m_devicePath(devicePath.isEmpty() ? m_device.slavePath() : devicePath) {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
@@ -93,7 +95,7 @@ bool Ser2net::start() {
                               "  connector: serialdev,%3,9600n81,local\n")
                    .arg(accepter)
                    .arg(m_port)
-                   .arg(m_device.slavePath())
+                   .arg(m_devicePath)
                    .toUtf8());
     file.close();
     m_process.start("ser2net", {"-n", "-d", "-u", "-c", config});

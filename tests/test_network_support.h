@@ -25,7 +25,9 @@ quint16 freeTcpPort();
 class Ser2net {
 public:
     enum class Protocol { Rfc2217, RawTcp };
-    explicit Ser2net(Protocol protocol = Protocol::Rfc2217);
+    // With a device path, ser2net serves that instead of the pty (a missing one: a server that
+    // accepts, says "Device open failure" and hangs up).
+    explicit Ser2net(Protocol protocol = Protocol::Rfc2217, const QString &devicePath = {});
     ~Ser2net();
     // Starts it and waits until it accepts connections; true when it does.
     bool start();
@@ -39,6 +41,7 @@ private:
     Protocol m_protocol;
     quint16 m_port;
     Pty m_device;
+    QString m_devicePath;
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_failure;

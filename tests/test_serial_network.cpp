@@ -22,6 +22,13 @@ TEST(NetworkNames, ParsedByTable) {
         {"tcp://[::1]:65535", "::1", 65535, NetworkProtocol::RawTcp},
         {"TCP://[fe80::1:2]:1", "fe80::1:2", 1, NetworkProtocol::RawTcp},
         {"tcp://[::ffff:10.0.0.1]:80", "::ffff:10.0.0.1", 80, NetworkProtocol::RawTcp},
+        {"rfc2217://[fe80::1%lo]:7000", "fe80::1%lo", 7000, NetworkProtocol::Rfc2217},
+        {"rfc2217://1.2.3:1", nullptr, 0, NetworkProtocol::Rfc2217},
+        {"rfc2217://256.1.1.1:1", nullptr, 0, NetworkProtocol::Rfc2217},
+        {"rfc2217://010.0.0.1:1", nullptr, 0, NetworkProtocol::Rfc2217},
+        {"rfc2217://-foo:1", nullptr, 0, NetworkProtocol::Rfc2217},
+        {"rfc2217://a..b:1", nullptr, 0, NetworkProtocol::Rfc2217},
+        {"rfc2217://[fe80::1%]:1", nullptr, 0, NetworkProtocol::Rfc2217},
         {"tcp://host", nullptr, 0, NetworkProtocol::RawTcp},
         {"tcp://host:", nullptr, 0, NetworkProtocol::RawTcp},
         {"tcp://:7000", nullptr, 0, NetworkProtocol::RawTcp},
@@ -49,6 +56,23 @@ TEST(NetworkNames, ParsedByTable) {
             EXPECT_EQ(address->port, c.port) << c.name;
         }
     }
+    // The message names what is wrong, and echoes little of a hostile name.
+    const struct {
+        QString name;
+        QString error;
+    } messages[] = {
+        {"rfc2217://1.2.3:1", "not an IPv4 address (four numbers from 0 to 255): 1.2.3"},
+        {"rfc2217://-foo:1", "not a host name: -foo"},
+        {"rfc2217://[::1]x:5000", "not a ':' and port number after the address: x:5000"},
+        {"rfc2217://[::1", "no ']' after the IPv6 address"},
+        {"rfc2217://127.0.0.1:", "no port number after the ':'"},
+        {"rfc2217://h:" + QString(100000, u'9'),
+         "not a port number from 1 to 65535: " + QString(61, u'9') + "..."},
+        {"rfc2217://" + QString(100000, u'h') + ":1",
+         "a host name longer than 253 characters: " + QString(61, u'h') + "..."},
+    };
+    for (const auto &m : messages)
+        EXPECT_EQ(networkAddress(m.name)->error, m.error) << m.name.left(40).toStdString();
     for (const char *local : {"COM3", "ttyUSB0", "/dev/pts/3", "tcp:/host:80", "rfc2217:x:1", ""}) {
         EXPECT_FALSE(networkAddress(local).has_value()) << local;
         EXPECT_FALSE(isNetworkName(local)) << local;

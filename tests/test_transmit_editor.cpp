@@ -4,8 +4,11 @@
 #include "res/control_ids.h"
 #include "tests/test_transmit_fixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <sys/resource.h>
 
 namespace transmittest {
 namespace {
@@ -95,6 +98,32 @@ TEST_F(EditorSendTest, AFailedEditorSendLeavesNoMonitoringForTheNextSend) {
     send(sendFile("plain"));
     EXPECT_EQ(pty.read(5, 10000), "plain");
     EXPECT_TRUE(waitIdle(10000));
+}
+
+// temp.bin that cannot be made (a folder at its name) or written in full (the file-size limit,
+// as a full disk): said, nothing sent, and no part of it left to pass for the editor's bytes.
+TEST_F(EditorSendTest, ATempFileThatCannotBeWrittenIsSaidAndNothingIsSent) {
+    dialog->hexList()->addItem(line(0, counting(0, 16)));
+    dialog->hexList()->addItem(line(1, counting(16, 16)));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("temp.bin"));
+    click(ctl::EditorSend);
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + tempBin());
+    ASSERT_TRUE(QDir(dir.path()).rmdir("temp.bin"));
+
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    click(ctl::EditorSend);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    ASSERT_EQ(messages.messages().size(), 2u);
+    EXPECT_EQ(messages.lastText(), "Could not write file " + tempBin());
+    EXPECT_FALSE(QFileInfo::exists(tempBin()));
+    EXPECT_FALSE(dialog->replyMonitor());
+    EXPECT_TRUE(idle());
+    EXPECT_TRUE(pty.read(1, 300).isEmpty());
 }
 
 // A delay that is not an integer stops the editor's send before temp.bin is written: the

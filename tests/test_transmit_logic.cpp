@@ -1,4 +1,5 @@
-// The pure parts of a send: the busy-wait, the progress scale, the title and the temporary file.
+// The pure parts of a send: the schedule, the busy-wait, the progress scale, the title and the
+// temporary file.
 #include "platform/files.h"
 #include "platform/thread_priority.h"
 #include "tests/test_support.h"
@@ -10,11 +11,14 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
+#include <random>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -52,6 +56,96 @@ TEST(SendDelay, WaitNanosecondsWaitsAtLeastTheTimeAndStopsWithTheRunFlag) {
     transmit::WaitNanoseconds(3600LL * 1000 * 1000 * 1000, running);
     stopper.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+// A device played against the schedule: each write takes its own time, the next starts when the
+// schedule says (never before the last one completed); the gaps between completions are what
+// the device sees.
+struct ScheduledRun {
+    transmit::SendSchedule schedule;
+    std::int64_t doneNs = 1'000'000'000;
+    std::vector<std::int64_t> completions;
+    std::vector<std::int64_t> pauses; // the pause given after each byte
+    int late = 0;
+    void byte(std::int64_t writeNs, std::int64_t pauseNs) {
+        doneNs = std::max(schedule.writeAt(), doneNs) + writeNs;
+        late += schedule.byteDone(doneNs, pauseNs);
+        completions.push_back(doneNs);
+        pauses.push_back(pauseNs);
+    }
+    std::int64_t gap(std::size_t i) const { return completions[i] - completions[i - 1]; }
+    // No gap ends more than 2 % of its pause early: no catch-up burst.
+    bool noShortGap() const {
+        for (std::size_t i = 1; i < completions.size(); ++i)
+            if (double(gap(i)) < 0.98 * double(pauses[i - 1]))
+                return false;
+        return true;
+    }
+};
+
+// Due times count from the previous byte's due time, so a steady write time of 10 us (with a
+// few us of jitter) neither adds to the gaps nor drifts; a byte the device held for 5 ms is
+// late and the schedule starts again from it, without a burst; a changed delay holds from the
+// next byte on.
+TEST(SendSchedule, DueTimesAreAbsoluteAndALateByteRestartsThemWithoutABurst) {
+    constexpr std::int64_t kPause = 1'000'000;
+    std::mt19937 random(3);
+    std::uniform_int_distribution<std::int64_t> jitter(0, 4'000);
+    const auto write = [&] { return 10'000 + jitter(random); };
+    ScheduledRun run;
+    EXPECT_EQ(run.schedule.writeAt(), 0); // the first byte goes at once
+    for (int i = 0; i < 50; ++i)
+        run.byte(write(), kPause);
+    EXPECT_EQ(run.late, 0);
+    // 48 pauses after the second byte, the 50th is within the jitter of 48 ms: the write times
+    // (at least 480 us in all) did not add up.
+    EXPECT_NEAR(double(run.completions[49] - run.completions[1]), 48.0 * kPause, 5'000.0);
+    EXPECT_GE(run.schedule.usualWriteNs(), 10'000);
+    EXPECT_TRUE(run.noShortGap());
+
+    run.byte(5'000'000, kPause); // held by the device
+    EXPECT_EQ(run.late, 1);
+    for (int i = 0; i < 5; ++i)
+        run.byte(write(), kPause);
+    EXPECT_EQ(run.late, 1);
+    EXPECT_NEAR(double(run.gap(51)), double(kPause), 5'000.0); // not the 5 ms lost at once
+    EXPECT_TRUE(run.noShortGap());
+
+    run.byte(write(), kPause / 4); // the delay changed after this byte
+    run.byte(write(), kPause / 4);
+    run.byte(write(), 4 * kPause);
+    run.byte(write(), 4 * kPause);
+    EXPECT_NEAR(double(run.gap(57)), double(kPause / 4), 5'000.0);
+    EXPECT_NEAR(double(run.gap(59)), double(4 * kPause), 5'000.0);
+    EXPECT_EQ(run.late, 1);
+    EXPECT_TRUE(run.noShortGap());
+
+    // Whole chunks in between: the next byte goes at once and starts a schedule of its own.
+    run.schedule.restart();
+    EXPECT_EQ(run.schedule.writeAt(), 0);
+    run.byte(write(), kPause);
+    run.byte(write(), kPause);
+    EXPECT_GE(run.gap(61), kPause);
+}
+
+// A pseudo-terminal's writes take about 1 us or 11 us by turns; at 0.25 ms the margin is 5 us.
+// Measured against the usual write, not the quickest, the slow ones are not late, and the
+// gaps keep to the pause instead of each gaining the difference.
+TEST(SendSchedule, WritesOfTwoUsualLengthsNeitherRestartNorLengthenTheGaps) {
+    constexpr std::int64_t kPause = 250'000;
+    std::mt19937 random(5);
+    std::bernoulli_distribution quick(0.3);
+    ScheduledRun run;
+    for (int i = 0; i < 400; ++i)
+        run.byte(quick(random) ? 1'000 : 11'000, kPause);
+    std::vector<std::int64_t> gaps;
+    for (std::size_t i = 2; i < run.completions.size(); ++i)
+        gaps.push_back(run.gap(i));
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    EXPECT_NEAR(double(gaps[gaps.size() / 2]), double(kPause), 1'000.0);
+    // Now and then the last writes were mostly quick ones: a few restarts, each of 10 us.
+    EXPECT_LT(run.late, 20);
+    EXPECT_NEAR(double(run.completions.back() - run.completions[1]), 398.0 * kPause, 100'000.0);
 }
 
 // What the per-byte pace asks of the thread lasts as long as the scope: the reply monitor and

@@ -2,18 +2,23 @@
 #include "res/control_ids.h"
 #include "tests/test_transmit_fixture.h"
 
+#include "app/timing_dialog.h"
 #include "hexedit/hex_list_box.h"
 #include "loader/hexline.h"
+#include "platform/ui.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QThread>
 
 #include <atomic>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 namespace transmittest {
 namespace {
@@ -195,37 +200,87 @@ TEST_F(TransmitTest, AFifoAsTheSendFileIsRefusedWithoutBlocking) {
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.lastText(), "Could not open file " + fifo);
     EXPECT_TRUE(idle());
+
+    // A terminal nobody types into would hold the send's read, and the window's exit, for ever.
+    testsupport::Pty terminal;
+    std::thread hangUp([&] {
+        for (int i = 0; i < 60 && !done; ++i)
+            QThread::msleep(50);
+        if (!done)
+            terminal.closeMaster(); // ends a read that blocks, so the test fails, not hangs
+    });
+    done = false;
+    send(terminal.slavePath());
+    EXPECT_EQ(messages.messages().size(), 2u);
+    EXPECT_EQ(messages.lastText(), "Could not open file " + terminal.slavePath());
+    EXPECT_TRUE(idle());
+    done = idle();
+    hangUp.join();
 }
 
-// The background menu's "Last send timing..." shows what the last send byte by byte achieved.
+// The background menu's "Last send timing..." shows what the last send byte by byte achieved:
+// its figures and, under them, the histogram of its gaps, painted and described in words.
 TEST_F(TransmitTest, ADelayedSendReportsItsTimingInTheWindowMenu) {
-    const auto timingAction = [this](QMenu &menu) {
+    struct Shown {
+        QString figures, description;
+        QImage picture;
+    };
+    std::vector<Shown> shown;
+    struct Answerer {
+        ~Answerer() { platform::uiHooks().execDialog = nullptr; }
+    } answerer;
+    platform::uiHooks().execDialog = [&shown](QDialog *d) {
+        if (auto *timing = qobject_cast<TimingDialog *>(d)) {
+            timing->resize(600, 420);
+            timing->histogram()->resize(560, 260);
+            shown.push_back({timing->figures()->text(),
+                             timing->histogram()->accessibleDescription(),
+                             timing->histogram()->grab().toImage()});
+        }
+        return int(QDialog::Accepted);
+    };
+    const auto showTiming = [this] {
+        QMenu menu;
         dialog->fillWindowMenu(menu);
-        return menu.actions().at(2);
+        QAction *timing = menu.actions().at(2);
+        EXPECT_EQ(timing->text(), "Last send &timing...");
+        EXPECT_TRUE(timing->isEnabled());
+        timing->trigger();
     };
     setDelay("1");
     send(sendFile(patternBytes(40, 37)));
     ASSERT_EQ(pty.read(40, 10000).size(), 40);
     ASSERT_TRUE(waitIdle());
-    QMenu menu;
-    QAction *timing = timingAction(menu);
-    ASSERT_EQ(timing->text(), "Last send &timing...");
-    ASSERT_TRUE(timing->isEnabled());
-    timing->trigger();
-    ASSERT_EQ(messages.messages().size(), 1u);
-    EXPECT_EQ(messages.messages().back().icon, platform::MessageIcon::Information);
-    const QString report = messages.lastText();
-    EXPECT_TRUE(report.startsWith("Bytes sent: 40\nDelay asked for: 1.000 ms\n"))
-        << report.toStdString();
-    EXPECT_TRUE(report.contains(" of 39")) << report.toStdString();
+    showTiming();
+    ASSERT_EQ(shown.size(), 1u);
+    const Shown first = shown.back();
+    EXPECT_TRUE(first.figures.startsWith("Bytes sent: 40\nDelay asked for: 1.000 ms\n"))
+        << first.figures.toStdString();
+    EXPECT_TRUE(first.figures.contains(" of 39")) << first.figures.toStdString();
+    const QString median = QString::number(dialog->lastSendTiming()->medianMs, 'f', 3);
+    EXPECT_TRUE(first.description.startsWith("Histogram of 39 gaps between bytes: median " +
+                                             median + " ms"))
+        << first.description.toStdString();
+    // The bars and the pause's mark are painted.
+    const auto pixels = [&first](QRgb colour) {
+        int n = 0;
+        for (int y = 0; y < first.picture.height(); ++y)
+            for (int x = 0; x < first.picture.width(); ++x)
+                n += (first.picture.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+        return n;
+    };
+    EXPECT_GT(pixels(qRgb(0x3c, 0x6e, 0xb4)), 100);
+    EXPECT_GT(pixels(qRgb(0x1a, 0x8a, 0x2e)), 20);
     // A send of whole chunks afterwards leaves the report of the last send byte by byte.
     setDelay("-1");
     send(sendFile("whole"));
     ASSERT_EQ(pty.read(5, 10000), "whole");
     ASSERT_TRUE(waitIdle());
-    QMenu again;
-    timingAction(again)->trigger();
-    EXPECT_EQ(messages.lastText(), report);
+    showTiming();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown.back().figures, first.figures);
+    EXPECT_EQ(shown.back().description, first.description);
+    EXPECT_TRUE(messages.messages().empty());
 }
 
 // Whether every byte of part stands in whole, in the same order (dropped bytes leave gaps).

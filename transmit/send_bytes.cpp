@@ -1,5 +1,7 @@
 #include "transmit/send_bytes.h"
 
+#include "platform/files.h"
+
 #include <QRegularExpression>
 
 namespace transmit {
@@ -60,7 +62,7 @@ std::optional<QByteArray> bytesFromHex(const QString &text) {
 }
 
 std::optional<QByteArray> bytesFromEscapedText(const QString &text) {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = platform::encodeBytes(text);
     QByteArray bytes;
     for (qsizetype at = 0; at < utf8.size(); ++at) {
         if (utf8[at] != '\\') {

@@ -12,7 +12,7 @@ namespace transmit {
 // "0102ff", "0x01 0x02"). An odd count of digits in a group gives none; so does text with no
 // group at all.
 std::optional<QByteArray> bytesFromHex(const QString &text);
-// The characters in UTF-8, with the escapes \r \n \t \\ and \xHH; any other escape gives none.
+// The characters in UTF-8 (bytes an argument carried that are not UTF-8 as they came), with the escapes \r \n \t \\ and \xHH; any other escape gives none.
 // Empty text gives empty bytes.
 std::optional<QByteArray> bytesFromEscapedText(const QString &text);
 

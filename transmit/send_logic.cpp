@@ -40,6 +40,32 @@ void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running) {
         WaitUntil(steadyNanoseconds() + ns, running);
 }
 
+std::int64_t SendSchedule::usualWriteNs() const {
+    const int n = int(std::min<std::int64_t>(m_timed, kRecent));
+    if (n == 0)
+        return 0;
+    std::array<std::int64_t, kRecent> recent = m_recent;
+    std::nth_element(recent.begin(), recent.begin() + n / 2, recent.begin() + n);
+    return recent[std::size_t(n / 2)];
+}
+
+bool SendSchedule::byteDone(std::int64_t doneNs, std::int64_t pauseNs) {
+    pauseNs = std::max<std::int64_t>(pauseNs, 0);
+    bool late = false;
+    // The first byte of a schedule went when it could, not at a due time: its write (often the
+    // slowest, with cold caches) says nothing of how long a write takes.
+    if (m_scheduled) {
+        // Judged by the writes before it: the first one timed, when slow, is late too.
+        const std::int64_t took = std::max<std::int64_t>(doneNs - m_dueNs, 0);
+        late = took - usualWriteNs() > std::int64_t(double(m_pauseNs) * kLateShare);
+        m_recent[std::size_t(m_timed++ % kRecent)] = took;
+    }
+    m_dueNs = (m_scheduled && !late ? m_dueNs : doneNs - usualWriteNs()) + pauseNs;
+    m_pauseNs = pauseNs;
+    m_scheduled = true;
+    return late;
+}
+
 ProgressScale::ProgressScale(qint64 length) {
     constexpr qint64 kIntMax = std::numeric_limits<int>::max();
     const qint64 bytes = std::max<qint64>(length, 0);

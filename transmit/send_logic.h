@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -44,6 +45,41 @@ inline constexpr std::int64_t kSpinNanoseconds = 400'000;
 void WaitUntil(std::int64_t dueNs, const std::atomic<bool> &running);
 // The same for a wait of ns from now; nothing happens for ns <= 0.
 void WaitNanoseconds(std::int64_t ns, const std::atomic<bool> &running);
+
+// When each byte of a send byte by byte is due. The schedule is absolute: a byte's write is due
+// one pause after the previous byte's due time, not after its completion, so the time a write
+// takes falls inside the pause instead of adding to it. A byte is late when its write took more
+// than kLateShare of its pause longer than writes usually take (the median of the last few: a
+// pseudo-terminal's write takes 1 us or 10 us by turns, a UART's a byte's time on the line): the
+// device held it, or the machine was busy. A late byte starts the schedule again from its own
+// completion, less the usual write time, so there is never a burst of bytes to catch up; a gap
+// ends more than that share of the pause early only when a write was quicker than the usual by
+// more than it.
+class SendSchedule {
+public:
+    static constexpr double kLateShare = 0.02;
+
+    // The next byte goes out at once and starts a schedule (the first byte, or the first after
+    // whole chunks).
+    void restart() { m_scheduled = false; }
+    // When the next byte's write is due (steady clock, ns); 0, long past, for at once.
+    std::int64_t writeAt() const { return m_scheduled ? m_dueNs : 0; }
+    // The write that was due at writeAt() completed at doneNs; the next byte is due pauseNs
+    // after this byte's due time (the first byte and a late one: after its completion, less
+    // the usual write time). True when this byte was late.
+    bool byteDone(std::int64_t doneNs, std::int64_t pauseNs);
+    // The usual time of a write from its due time to its completion: the median of the last
+    // kRecent writes timed (0 before any).
+    std::int64_t usualWriteNs() const;
+
+private:
+    static constexpr int kRecent = 31;
+    bool m_scheduled = false;
+    std::int64_t m_dueNs = 0;                     // when the next byte's write is due
+    std::int64_t m_pauseNs = 0;                   // the pause that leads to the next byte
+    std::array<std::int64_t, kRecent> m_recent{}; // write times, the latest at m_timed % kRecent
+    std::int64_t m_timed = 0;
+};
 
 // The progress bar takes int; a file beyond that range is shown in units of `divisor` bytes.
 class ProgressScale {

@@ -1,5 +1,6 @@
 #include "transmit/send_session.h"
 
+#include "platform/files.h"
 #include "serial/baud.h"
 
 #include <algorithm>
@@ -64,9 +65,10 @@ bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::Send
     m_writePending = false;
     m_progress.clear();
     m_sent = 0;
+    m_writeError = 0;
     m_length = m_source.length();
     m_nextLengthNs = 0;
-    m_nextByteNs = 0;
+    m_schedule.restart();
     m_reported = false;
     m_gaps.start(options.lineDelayMs);
     m_timed = false;
@@ -188,13 +190,14 @@ void SendSession::SendWorker(std::uint64_t generation) {
     if (!m_options.lentPort)
         serial::startLines(*m_port, m_options.port, m_running);
     const std::int64_t began = transmit::steadyNanoseconds();
-    const Outcome outcome = sendChunks();
+    Outcome outcome = sendChunks();
     const std::int64_t duration = transmit::steadyNanoseconds() - began;
     m_preciseTiming.reset();
     // Bytes of a send that ended early stay behind in the driver while flow control holds the
     // line: they must not go out later, nor keep the port's close waiting for them.
+    // What they were is taken off the count: it counts what left.
     if (outcome.end == SendEnd::Aborted || outcome.end == SendEnd::WriteFailed)
-        m_port->dropOutput();
+        outcome.sent -= std::min(m_port->dropOutput(), outcome.sent);
     // The last count, with the file's length at the end, shown before anything that follows.
     const qint64 length = m_source.length();
     if (m_reported) {
@@ -206,20 +209,28 @@ void SendSession::SendWorker(std::uint64_t generation) {
                                 m_source.isStream() ? outcome.sent : length,
                                 m_path,
                                 m_options.port.portName,
+                                m_writeError != 0 ? platform::errorText(m_writeError) : QString(),
                                 m_timed ? m_gaps.report() : transmit::TimingReport{},
                                 duration};
     result.timing.measuredAtThisEnd = m_port->completion() == serial::Completion::AtThisEnd;
+    result.timing.measuredInKernelBuffer =
+        m_port->completion() == serial::Completion::InKernelBuffer;
     m_source.close();
     const bool monitor = outcome.end == SendEnd::Done && m_options.replyMonitor && m_running;
     if (monitor)
         ReplyMonitor(generation);
+    // The bytes of a complete send reach the device before the port may be closed, and before
+    // DTR drops: a server takes a change of DTR at once, while it may still hold the tail. Those
+    // of an aborted or failed send were dropped, and a monitored one went out long ago. A lent
+    // port is neither finished nor has its DTR dropped: its owner goes on with it.
+    if (outcome.end == SendEnd::Done && !monitor && !m_options.lentPort) {
+        if (QString failure = m_port->finishOutput(m_running); !failure.isEmpty()) {
+            result.end = SendEnd::WriteFailed;
+            result.failure = std::move(failure);
+        }
+    }
     if (!m_options.lentPort)
         m_port->setDtr(false);
-    // The bytes of a complete send reach the device before the port may be closed; those of
-    // an aborted or failed one were dropped, and a monitored one went out long ago. A lent
-    // port is not closed.
-    if (outcome.end == SendEnd::Done && !monitor && !m_options.lentPort)
-        m_port->finishOutput(m_running);
     m_running = false;
     m_worker.post(generation, [this, result] {
         m_progressTimer.stop();
@@ -260,8 +271,10 @@ ChunkResult SendSession::WriteFully(const char *data, std::uint32_t count) {
             m_writePending = false;
             return {WriteEnd::Written, count};
         }
-        if (result.status == serial::WriteStatus::Failed)
+        if (result.status == serial::WriteStatus::Failed) {
+            m_writeError = result.error;
             return {WriteEnd::Failed, done};
+        }
         if (result.status != serial::WriteStatus::DeadlinePassed)
             break;
     }
@@ -280,6 +293,7 @@ ChunkResult SendSession::WriteOnce(const char *data, std::uint32_t count) {
     case serial::WriteStatus::DeadlinePassed:
         return {WriteEnd::Written, count};
     case serial::WriteStatus::Failed:
+        m_writeError = result.error;
         return {WriteEnd::Failed, result.taken};
     case serial::WriteStatus::Stopped:
         break;
@@ -292,6 +306,7 @@ ChunkResult SendSession::writeChunk(const char *data, std::uint32_t count) {
         return SendChunkDelayed(data, count);
     paceForWholeChunks();
     m_gaps.interrupt();
+    m_schedule.restart();
     if (m_options.lineDelayMs > 0)
         return SendChunkByLines(data, count);
     return m_mode2 ? WriteOnce(data, count) : WriteFully(data, count);
@@ -308,17 +323,17 @@ void SendSession::paceForWholeChunks() {
     m_wholeChunkPace = true;
 }
 
-// Each byte's write is complete (the output queue empty) before its pause starts, so the
-// pause is the gap the device sees between bytes; the time of each completion is recorded.
-// The pause after a byte is waited for before the next one, whose due time is counted from
-// the completion: what the worker does meanwhile (the progress, reading the next chunk of
-// the file) is part of the pause instead of adding to it.
+// Each byte's write is complete (the output queue empty) before the next one starts, and the
+// time of each completion is recorded: the gaps between them are what the device sees. The due
+// times come from the schedule, counted from the previous byte's due time, so the write itself
+// and what the worker does between bytes (the progress, reading the next chunk of the file)
+// fall inside the pause instead of adding to it.
 ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count) {
     if (!m_preciseTiming)
         keepPreciseTime();
     const std::int64_t lineDelay = transmit::delayNanoseconds(m_options.lineDelayMs);
     for (std::uint32_t i = 0; i < count; ++i) {
-        transmit::WaitUntil(m_nextByteNs, m_running);
+        transmit::WaitUntil(m_schedule.writeAt(), m_running);
         const ChunkResult byte = m_mode2 ? WriteOnce(data + i, 1) : WriteFully(data + i, 1);
         if (byte.end != WriteEnd::Written)
             return {byte.end, qint64(i) + byte.taken};
@@ -327,7 +342,7 @@ ChunkResult SendSession::SendChunkDelayed(const char *data, std::uint32_t count)
         // The delay may change while the send runs: each byte gets the one asked for now.
         const double delay = m_delayMs;
         m_gaps.byteDone(done, delay, lineEnd);
-        m_nextByteNs = done + transmit::delayNanoseconds(delay) + (lineEnd ? lineDelay : 0);
+        m_schedule.byteDone(done, transmit::delayNanoseconds(delay) + (lineEnd ? lineDelay : 0));
         reportProgress(m_sent + i + 1, done);
     }
     return {WriteEnd::Written, count};

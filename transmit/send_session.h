@@ -48,6 +48,8 @@ struct SendResult {
     qint64 length = 0; // the send file's length at the end; a stream's is what was sent
     QString path;
     QString portName;
+    // Why a write failed, in the system's words, when known.
+    QString failure;
     // The gaps between the bytes of a send byte by byte; empty for whole chunks.
     TimingReport timing;
     std::int64_t durationNs = 0; // from the first write to the end of the last
@@ -159,10 +161,11 @@ private:
     // settings for either pace.
     std::vector<char> m_block;
     qint64 m_sent = 0;
+    int m_writeError = 0; // errno of the write that failed
     bool m_reported = false;
     qint64 m_length = 0;
     std::int64_t m_nextLengthNs = 0;
-    std::int64_t m_nextByteNs = 0;
+    transmit::SendSchedule m_schedule;
     transmit::GapRecorder m_gaps;
     bool m_timed = false;
     bool m_wholeChunkPace = false;

@@ -1,5 +1,8 @@
 #include "transmit/send_timing.h"
 
+#include "transmit/send_logic.h"
+
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -54,13 +57,67 @@ std::int64_t GapHistogram::quantile(double q) const {
     std::int64_t seen = 0;
     for (int b = 0; b < kBuckets; ++b) {
         seen += m_buckets[b];
-        if (seen >= rank) {
-            const std::int64_t low = lowestOf(b);
-            const std::int64_t high = b + 1 < kBuckets ? lowestOf(b + 1) : low + 1;
-            return std::min((low + high - 1) / 2, m_largest);
-        }
+        if (seen >= rank)
+            return middleOf(b);
     }
     return m_largest;
+}
+
+std::int64_t GapHistogram::middleOf(int bucket) const {
+    const std::int64_t low = lowestOf(bucket);
+    const std::int64_t high = bucket + 1 < kBuckets ? lowestOf(bucket + 1) : low + 1;
+    return std::min((low + high - 1) / 2, m_largest);
+}
+
+namespace {
+
+constexpr int kDisplayBars = 40;
+
+// The least of 1, 2 and 5 times a power of ten nanoseconds that is at least ns.
+std::int64_t roundWidth(double ns) {
+    std::int64_t power = 1;
+    for (;;) {
+        for (const int m : {1, 2, 5})
+            if (double(m * power) >= ns)
+                return m * power;
+        power *= 10;
+    }
+}
+
+} // namespace
+
+std::vector<HistogramBucket> displayBuckets(const GapHistogram &histogram, double pauseMs) {
+    if (histogram.count() == 0)
+        return {};
+    double low = double(histogram.quantile(0.001));
+    double high = double(histogram.quantile(0.999));
+    if (pauseMs > 0) {
+        // The pause and its late mark are always in the picture.
+        low = std::min(low, pauseMs * 1e6 * 0.9);
+        high = std::max(high, pauseMs * 1e6 * 1.1);
+    }
+    // Gaps all alike (no pause asked for) still get a scale: a tenth of their length.
+    if (const double least = high * 0.1; high - low < least) {
+        low = std::max(0.0, (low + high - least) / 2);
+        high = low + least;
+    }
+    const std::int64_t width = roundWidth(std::max((high - low) / kDisplayBars, 1.0));
+    const std::int64_t first = std::int64_t(low) / width * width;
+    const int bars = int((std::int64_t(high) - first) / width) + 1;
+    std::vector<HistogramBucket> buckets;
+    if (first > 0)
+        buckets.push_back({0, 0});
+    const std::size_t firstBar = buckets.size();
+    for (int i = 0; i <= bars; ++i) // the last one: all gaps above
+        buckets.push_back({toMs(first + i * width), 0});
+    histogram.forEachBucket([&](std::int64_t ns, std::int64_t count) {
+        if (ns < first)
+            buckets.front().count += count;
+        else
+            buckets[firstBar + std::size_t(std::min<std::int64_t>((ns - first) / width, bars))]
+                .count += count;
+    });
+    return buckets;
 }
 
 void GapRecorder::start(double lineDelayMs) {
@@ -70,6 +127,7 @@ void GapRecorder::start(double lineDelayMs) {
     m_leastDelayMs = m_mostDelayMs = 0;
     m_bytes = 0;
     m_late = 0;
+    m_early = 0;
     m_previousNs = -1;
     m_previousPauseMs = 0;
 }
@@ -87,6 +145,8 @@ void GapRecorder::byteDone(std::int64_t ns, double delayMs, bool lineEnd) {
         m_histogram.record(gap);
         if (m_previousPauseMs > 0 && toMs(gap) > m_previousPauseMs * 1.1)
             ++m_late;
+        if (m_previousPauseMs > 0 && toMs(gap) < m_previousPauseMs * (1 - SendSchedule::kLateShare))
+            ++m_early;
     }
     m_previousNs = ns;
     m_previousPauseMs = delayMs + (lineEnd ? m_lineDelayMs : 0.0);
@@ -105,6 +165,8 @@ TimingReport GapRecorder::report() const {
     r.p99Ms = toMs(m_histogram.quantile(0.99));
     r.largestMs = toMs(m_histogram.largest());
     r.late = m_late;
+    r.early = m_early;
+    r.histogram = displayBuckets(m_histogram, r.delayMs);
     return r;
 }
 
@@ -121,9 +183,15 @@ QString timingReportText(const TimingReport &r) {
     text += QStringLiteral("Gap between bytes: median %1, 99 % below %2, largest %3\n")
                 .arg(ms(r.medianMs), ms(r.p99Ms), ms(r.largestMs));
     text +=
-        QStringLiteral("Gaps more than 10 % over their pause: %1 of %2").arg(r.late).arg(r.gaps);
+        QStringLiteral("Gaps more than 10 % over their pause: %1 of %2\n").arg(r.late).arg(r.gaps);
+    text += QStringLiteral("Gaps more than 2 % short of their pause: %1 of %2")
+                .arg(r.early)
+                .arg(r.gaps);
     if (r.measuredAtThisEnd)
         text += QStringLiteral("\nMeasured where the bytes left this machine, not at the device");
+    if (r.measuredInKernelBuffer)
+        text += QStringLiteral("\nMeasured where the bytes entered the kernel's buffer of a "
+                               "pseudo-terminal, not at its reader");
     return text;
 }
 
@@ -146,8 +214,16 @@ QByteArray sendReportJson(qint64 sent, std::int64_t durationNs, const TimingRepo
         object.insert(QStringLiteral("p99_ms"), r.p99Ms);
         object.insert(QStringLiteral("largest_ms"), r.largestMs);
         object.insert(QStringLiteral("late_gaps"), double(r.late));
+        object.insert(QStringLiteral("early_gaps"), double(r.early));
+        QJsonArray buckets;
+        for (const HistogramBucket &bucket : r.histogram)
+            buckets.append(QJsonObject{{QStringLiteral("lower_ms"), bucket.lowerMs},
+                                       {QStringLiteral("count"), double(bucket.count)}});
+        object.insert(QStringLiteral("histogram"), buckets);
         object.insert(QStringLiteral("measured_at"),
-                      r.measuredAtThisEnd ? QStringLiteral("this end") : QStringLiteral("line"));
+                      r.measuredAtThisEnd        ? QStringLiteral("this end")
+                      : r.measuredInKernelBuffer ? QStringLiteral("kernel buffer")
+                                                 : QStringLiteral("line"));
     }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }

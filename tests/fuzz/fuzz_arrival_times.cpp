@@ -20,8 +20,10 @@ KV_FUZZ_TARGET(arrival_times) {
             std::abort();
         previous = burst->offset;
     }
-    for (qint64 offset : {qint64(0), qint64(1), previous, qint64(size) * 7, qint64(1) << 62})
+    for (qint64 offset : {qint64(0), qint64(1), previous, qint64(size) * 7, qint64(1) << 62}) {
         arrival::lookup(path, offset);
+        arrival::lookupStretch(path, offset, offset + 16);
+    }
     QFile::remove(path);
     return 0;
 }
