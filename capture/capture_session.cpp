@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/thread_priority.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <vector>
@@ -23,6 +24,9 @@ constexpr std::int64_t kDrainBudget = 1 << 20;
 constexpr std::chrono::milliseconds kReopenPeriod(500);
 // The longest wait while the port has not yet taken all of the owner's work.
 constexpr std::chrono::milliseconds kServiceRetry(5);
+// A read of fewer bytes found the device's queue empty, or nearly: the next wait takes what
+// comes after it, instead of a read that finds nothing.
+constexpr std::int64_t kGatherMore = 512;
 
 } // namespace
 
@@ -49,7 +53,7 @@ public:
     Step step() {
         const auto wait = m_servicePending ? kServiceRetry : kPace;
         const serial::Readiness ready =
-            m_session.m_port->waitReadable(int(wait.count()), m_session.m_options.wakeFd);
+            m_session.m_port->waitReadable(int(wait.count()), &m_session.m_wake);
         if (const Step served = serve(); served != Step::Going)
             return served;
         if (ready == serial::Readiness::TimedOut || ready == serial::Readiness::Woken) {
@@ -90,6 +94,8 @@ public:
     }
 
     void report(bool last) {
+        if (!m_session.m_options.reportProgress)
+            return;
         const Clock::time_point now = Clock::now();
         if (m_count == m_reported || (!last && now - m_reportedAt < kPace))
             return;
@@ -118,7 +124,7 @@ private:
         if (!service)
             return Step::Going;
         serial::Port &port = *m_session.m_port;
-        const PortService result = service(port, m_session.m_running);
+        const PortService result = service(&port, m_session.m_wake, m_session.m_running);
         m_servicePending = result == PortService::Pending;
         if (result != PortService::Failed)
             return Step::Going;
@@ -169,6 +175,8 @@ private:
             if (n <= 0)
                 break;
             filled += n;
+            if (n < kGatherMore)
+                break;
         }
         return filled;
     }
@@ -316,6 +324,7 @@ void CaptureSession::beginOn(ReceiveLoop &loop) {
 }
 
 void CaptureSession::ReceiveWorker(std::uint64_t generation) {
+    m_wake = m_options.wake;
     ReceiveLoop loop(*this, generation);
     Step step = Step::Going;
     if (m_port)
@@ -375,9 +384,9 @@ CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation, Clock::
         m_worker.post(generation, [this, name = m_options.port.portName] { emit waiting(name); });
     const auto going = [&] { return m_running.load() && Clock::now() < giveUpAt; };
     while (going()) {
-        for (auto waited = std::chrono::milliseconds(0); waited < kReopenPeriod && going();
-             waited += kPace)
-            std::this_thread::sleep_for(kPace);
+        const Clock::time_point reopenAt = Clock::now() + kReopenPeriod;
+        for (Clock::time_point now = Clock::now(); now < reopenAt && going(); now = Clock::now())
+            pauseAway(std::min<Clock::duration>(kPace, reopenAt - now));
         if (!going())
             break;
         serial::OpenedPort opened = serial::openPort(m_options.port, &m_running);
@@ -392,4 +401,20 @@ CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation, Clock::
     }
     // Stopped, or silent for too long, while the device was away.
     return Step::Going;
+}
+
+void CaptureSession::pauseAway(Clock::duration length) {
+    const PortServicer &service = m_options.service;
+    if (!service || (m_wake.fds[0] < 0 && m_wake.fds[1] < 0)) {
+        std::this_thread::sleep_for(length);
+        return;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(length);
+    // Without a port, a failed wait would return at once every time: keep the pace then.
+    if (platform::pollWith(-1, 0, &m_wake, int(ms.count())) < 0) {
+        std::this_thread::sleep_for(length);
+        return;
+    }
+    if (m_wake.anyFired())
+        service(nullptr, m_wake, m_running);
 }

@@ -5,6 +5,7 @@
 #include "loader/arrival_times.h"
 #include "platform/files.h"
 #include "platform/session_worker.h"
+#include "platform/wake_event.h"
 #include "serial/port_config.h"
 
 #include <QFile>
@@ -36,8 +37,10 @@ enum class PortService {
     Pending, // the port took part of it; the worker comes back to it soon
     Failed,  // the port refused a write
 };
-using PortServicer =
-    std::function<PortService(serial::Port &port, const std::atomic<bool> &running)>;
+// `port` is null while the device is away: only the descriptors that fired are looked at then.
+// The servicer may stop the waits on one of `wake`'s descriptors by setting it to -1.
+using PortServicer = std::function<PortService(serial::Port *port, platform::WakeSet &wake,
+                                               const std::atomic<bool> &running)>;
 
 struct CaptureOptions {
     serial::PortConfig port; // the capture profile
@@ -62,13 +65,16 @@ struct CaptureOptions {
     // What came between the open (which drops both queues) and the worker's start is dropped
     // too, as a capture's old bytes; a terminal keeps it (a board's first words after DTR).
     bool dropEarlyBytes = true;
+    // progress() is sent; an owner that counts otherwise (a terminal) spares its thread the
+    // wake-ups.
+    bool reportProgress = true;
     // The owner's work for the port (a terminal's keys, a break, the modem lines), done on the
     // worker between its reads, so that no other thread uses a port that a reconnect may
-    // replace. The worker also wakes when `wakeFd` (if not -1) becomes readable. A write the
-    // port refuses ends the capture with portWriteFailed(), unless the device has gone: then
-    // it is waited for as after any hang-up.
+    // replace. The worker also wakes when one of `wake`'s descriptors becomes readable, also
+    // while the device is away. A write the port refuses ends the capture with
+    // portWriteFailed(), unless the device has gone: then it is waited for as after any hang-up.
     PortServicer service{};
-    int wakeFd = -1;
+    platform::WakeSet wake{};
 };
 
 class ReceiveLoop;
@@ -165,11 +171,15 @@ private:
     // A burst has just been written at `offset`: its line in the times file.
     bool recordArrival(qint64 offset, arrival::WallClock::time_point when,
                        bool reconnected = false);
+    // One pause of a wait for the device, up to `length`: the owner's descriptors are waited
+    // on meanwhile, and served when they fire.
+    void pauseAway(std::chrono::steady_clock::duration length);
 
     QFile m_file;
     QString m_path;
-    QFile m_timesFile;    // open while arrival times are recorded
-    QString m_failedPath; // worker only: the file whose write failed
+    QFile m_timesFile;        // open while arrival times are recorded
+    QString m_failedPath;     // worker only: the file whose write failed
+    platform::WakeSet m_wake; // worker only: what it waits on beside the port
     int m_fileError = 0;
     qint64 m_headerSize = 0;
     std::unique_ptr<serial::Port> m_port;

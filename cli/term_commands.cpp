@@ -7,6 +7,8 @@
 #include "res/dialog_templates.h"
 #include "serial/baud.h"
 
+#include <QSocketNotifier>
+
 #include <cstdio>
 
 namespace cli {
@@ -75,8 +77,8 @@ void TermRun::command(char key) {
         return;
     }
     case 'e':
-        m_echo = !m_echo;
-        printNote(QStringLiteral("Local echo ") + onOff(m_echo));
+        m_echo = !m_echo.load();
+        printNote(QStringLiteral("Local echo ") + onOff(m_echo.load()));
         return;
     case 'l':
         toggleLog();
@@ -266,13 +268,19 @@ void TermRun::sendFile(const QString &path) {
     if (!m_send->start(std::move(port), options)) {
         m_session.giveBack(m_send->takePort());
         printError(QStringLiteral("Could not start the send"));
+        return;
     }
+    // The capture's worker, which reads the keys on a terminal, waits for the port meanwhile.
+    m_input->setEnabled(true);
 }
 
 void TermRun::onSendFinished(const transmit::SendResult &result) {
     m_progress->finish(QStringLiteral("[kalvosan] ") +
                        sendProgressText(result.sent, result.length, m_progress->elapsedMs()));
+    if (m_interactive)
+        m_input->setEnabled(false);
     m_session.giveBack(m_send->takePort());
+    m_direct = keysGoDirect();
     switch (result.end) {
     case transmit::SendEnd::Done:
         printNote(QStringLiteral("Sent %1: %2 bytes").arg(result.path).arg(result.sent));

@@ -8,6 +8,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <chrono>
 #include <unistd.h>
 
@@ -58,6 +59,9 @@ void TermRun::connectSession() {
                               : QStringLiteral("Connected to ") + port);
         m_connected = true;
     });
+    QObject::connect(&m_session, &term::TerminalSession::keysRefused, &m_loop, [](qint64) {
+        printWarning(QStringLiteral("not sent: the device takes no more"));
+    });
     QObject::connect(&m_session, &term::TerminalSession::commandDone, &m_loop,
                      [this](const term::CommandDone &done) { onCommandDone(done); });
     QObject::connect(
@@ -104,6 +108,8 @@ QString TermRun::start() {
     m_interactive = m_raw.enter(STDIN_FILENO);
     const bool rawScreen = m_interactive && platform::isTerminal(STDOUT_FILENO);
     m_request.view.newline = rawScreen ? "\r\n" : "\n";
+    if (rawScreen)
+        m_screenFd = platform::reopenNonBlocking(STDOUT_FILENO);
     setMessageStyle(QStringLiteral("[kalvosan] "),
                     m_interactive && platform::isTerminal(STDERR_FILENO) ? "\r\n" : "\n");
     m_keys = term::EscapeKeys(m_interactive ? m_request.escape.value_or(term::kDefaultEscape)
@@ -113,12 +119,20 @@ QString TermRun::start() {
     m_view.emplace(m_request.view, arrival::WallClock::now());
     m_lastInputNs = nowNs();
     term::TerminalOptions options{m_request.port, screen(), QStringLiteral("standard output")};
+    // On a terminal the worker reads the keys itself: a key costs it one wake-up.
+    if (m_interactive) {
+        options.keysFd = STDIN_FILENO;
+        options.keys = [this](bool deviceThere) { return readKeys(deviceThere); };
+    }
+    m_direct = keysGoDirect();
     if (!m_session.start(std::move(opened.port), options))
         return QStringLiteral("Could not start the terminal");
     if (m_connected && m_interactive)
         printNote(QStringLiteral("Connected to %1 (%2 q quits, %2 ? lists the commands)")
                       .arg(portName, term::escapeKeyName(*m_keys.escape())));
+    // On a terminal the main thread reads the keys only while the port is lent for a send.
     m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &m_loop);
+    m_input->setEnabled(!m_interactive);
     QObject::connect(m_input, &QSocketNotifier::activated, &m_loop, [this] { onInput(); });
     return {};
 }
@@ -131,6 +145,9 @@ void TermRun::finish() {
     const QString logPath = m_session.logPath();
     const qint64 logged = m_session.logging() ? m_session.closeLog() : 0;
     m_session.stop();
+    if (m_screenFd >= 0)
+        ::close(m_screenFd);
+    m_screenFd = -1;
     // The terminal is given back before the last words, which then end as lines always do.
     m_raw.restore();
     setMessageStyle(QStringLiteral("[kalvosan] "), "\n");
@@ -161,22 +178,78 @@ BurstConsumer TermRun::screen() {
         QByteArray switched = view.setHex(m_wantHex.load());
         switched += view.setStamps(term::Stamps(m_wantStamps.load()));
         if (switched.isEmpty() && view.passesThrough()) {
-            const platform::StreamWrite w =
-                platform::writeStream(STDOUT_FILENO, burst.data, burst.size, running);
+            const platform::StreamWrite w = toScreen(burst.data, burst.size, running);
             if (w.error != 0)
                 m_screenError = w.error;
             return w.error != 0 ? -1 : w.written;
         }
         const QByteArray text = switched + view.render(burst.data, burst.size, burst.when);
-        const platform::StreamWrite w =
-            platform::writeStream(STDOUT_FILENO, text.constData(), text.size(), running);
+        const platform::StreamWrite w = toScreen(text.constData(), text.size(), running);
         if (w.error != 0)
             m_screenError = w.error;
         return w.error != 0 ? -1 : (w.written == text.size() ? burst.size : 0);
     };
 }
 
+// On the worker. While a screen that is a terminal has no room, the keys are read all the same.
+platform::StreamWrite TermRun::toScreen(const char *data, qint64 size,
+                                        const std::atomic<bool> &running) {
+    if (m_screenFd < 0)
+        return platform::writeStream(STDOUT_FILENO, data, size, running);
+    const platform::StreamWatch keys{STDIN_FILENO, [this] { return m_session.takeKeys(); }};
+    return platform::writeStream(m_screenFd, data, size, running, true,
+                                 m_interactive ? &keys : nullptr);
+}
+
 // --- what comes from the user -------------------------------------------------------------
+
+// On the worker, as soon as a key is there: the keys before an escape key go to the device;
+// the escape key and what follows it go to the main thread, in order, and so does every key
+// while the main thread has keys of its own to handle (a command, a prompt, hex lines, the
+// device away).
+term::KeysRead TermRun::readKeys(bool deviceThere) {
+    char buffer[kReadChunk];
+    const qint64 n = platform::readReady(STDIN_FILENO, buffer, sizeof buffer);
+    if (n == platform::kStreamStopped)
+        return {};
+    if (n <= 0) {
+        QMetaObject::invokeMethod(
+            &m_loop, [this] { quit(kExitSuccess); }, Qt::QueuedConnection);
+        return {{}, true};
+    }
+    const char *const end = buffer + n;
+    const char *direct = buffer;
+    if (deviceThere && m_direct.load() && m_handled.load() == m_handedOver.load()) {
+        const std::optional<char> escape = m_keys.escape();
+        direct = escape ? std::find(static_cast<const char *>(buffer), end, *escape) : end;
+    }
+    term::KeysRead keys;
+    if (direct > buffer) {
+        keys.send = term::mapOutgoing(buffer, direct - buffer, '\r', m_eolOut);
+        if (m_echo.load())
+            echo(QByteArray(buffer, direct - buffer).replace('\r', m_request.view.newline));
+    }
+    if (direct < end) {
+        ++m_handedOver;
+        QMetaObject::invokeMethod(
+            &m_loop, [this, rest = QByteArray(direct, end - direct)] { onKeys(rest); },
+            Qt::QueuedConnection);
+    }
+    return keys;
+}
+
+void TermRun::onKeys(const QByteArray &keys) {
+    for (qsizetype i = 0; i < keys.size() && m_loop.isRunning(); ++i)
+        handleKey(keys[i]);
+    flushUnsent();
+    m_direct = keysGoDirect();
+    ++m_handled;
+}
+
+bool TermRun::keysGoDirect() const {
+    return m_interactive && !m_hex && m_prompt == Prompt::None && !m_keys.pending() &&
+           !(m_send && m_send->busy());
+}
 
 void TermRun::onInput() {
     char buffer[kReadChunk];
@@ -284,7 +357,7 @@ void TermRun::flushUnsent() {
     }
     if (m_unsent.isEmpty() || !m_session.running()) {
         m_unsent.clear();
-        if (!m_inputEnded)
+        if (!m_inputEnded && !m_interactive)
             m_input->setEnabled(true);
         return;
     }

@@ -5,6 +5,7 @@
 #include "cli/capture_run.h"
 #include "cli/progress_line.h"
 #include "platform/raw_terminal.h"
+#include "platform/streams.h"
 #include "platform/termination.h"
 #include "protocols/transfer_session.h"
 #include "protocols/zmodem_start.h"
@@ -54,8 +55,12 @@ private:
     void finish();
     void quit(int exitCode);
     BurstConsumer screen();
+    platform::StreamWrite toScreen(const char *data, qint64 size, const std::atomic<bool> &running);
     void connectSession();
 
+    term::KeysRead readKeys(bool deviceThere);
+    void onKeys(const QByteArray &keys);
+    bool keysGoDirect() const;
     void onInput();
     void inputEnded();
     void checkIdle();
@@ -89,7 +94,7 @@ private:
     term::EscapeKeys m_keys{std::nullopt};
     std::optional<char> m_enter; // the byte that gets the line end of --eol-out
     term::LineEnd m_eolOut = term::LineEnd::Cr;
-    bool m_echo = false;
+    std::atomic<bool> m_echo{false};
     bool m_hex = false;
     QByteArray m_hexLine;
     Prompt m_prompt = Prompt::None;
@@ -99,11 +104,20 @@ private:
     bool m_connected = false;
     int m_exitCode = kExitSuccess;
 
+    // Keys read on the worker go to the device at once while this holds and the main thread
+    // has handled every key handed to it (an escape command, a prompt): then nothing typed
+    // before them is still on its way.
+    std::atomic<bool> m_direct{false};
+    std::atomic<std::uint64_t> m_handedOver{0}; // worker only writes it
+    std::atomic<std::uint64_t> m_handled{0};
     // The screen's view lives on the worker; these say what the keys asked of it.
     std::atomic<bool> m_wantHex{false};
     std::atomic<int> m_wantStamps{0};
     std::atomic<int> m_screenError{0};
     std::atomic<std::int64_t> m_lastInputNs{0}; // when the device sent last or the input ended
+    // The screen when it is a terminal: a descriptor of its own that does not block, so that a
+    // burst costs one write.
+    int m_screenFd = -1;
     std::optional<term::ScreenView> m_view;
 
     QEventLoop m_loop;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
+#include <functional>
 
 class QFile;
 
@@ -29,7 +30,26 @@ struct StreamWrite {
 // Writes all bytes, each write at most what a pipe with room takes without waiting. While
 // there is no room it waits for it as long as `running` holds; once the flag is down it writes
 // only what fits now and returns the count written so far.
-StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic<bool> &running);
+// A descriptor that is non-blocking of its own (see reopenNonBlocking) is written first and
+// waited on only when it is full, in pieces as large as it takes. While it waits, `watch` (if
+// given) gets its descriptor whenever that is readable, so that a full screen does not hold up
+// the keys.
+struct StreamWatch {
+    int fd = -1;
+    // Reads what is there; false: the descriptor is not watched any more (it ended).
+    std::function<bool()> ready;
+};
+StreamWrite writeStream(int fd, const char *data, qint64 size, const std::atomic<bool> &running,
+                        bool nonBlocking = false, const StreamWatch *watch = nullptr);
+
+// Reads what a wait found ready on fd, up to capacity, without waiting again: the count,
+// kStreamEnd, kStreamFailed (see the errno), or kStreamStopped when nothing was there after all.
+qint64 readReady(int fd, char *buffer, qint64 capacity);
+
+// A descriptor of its own on the terminal behind fd, non-blocking, so that a write need not
+// ask for room first, while fd itself, shared with the shell, keeps its flags; -1 when fd is no
+// terminal (or the master side of one) or it could not be opened. The caller closes it.
+int reopenNonBlocking(int fd);
 
 // What the command line reads: "-" is standard input, a FIFO is opened without waiting for its
 // writer, and both are streams: `stream` gets the descriptor (a FIFO's own, non-blocking; the

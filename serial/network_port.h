@@ -75,7 +75,7 @@ public:
 
     qint64 read(char *buffer, qint64 capacity) override;
     using Port::waitReadable;
-    Readiness waitReadable(int timeoutMs, int wakeFd) override;
+    Readiness waitReadable(int timeoutMs, platform::WakeSet *wake) override;
     // Complete when the socket has taken every byte: each write leaves in a segment of its own.
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,

@@ -237,18 +237,15 @@ qint64 NetworkPort::read(char *buffer, qint64 capacity) {
     return 0;
 }
 
-Readiness NetworkPort::waitReadable(int timeoutMs, int wakeFd) {
+Readiness NetworkPort::waitReadable(int timeoutMs, platform::WakeSet *wake) {
     if (m_fd < 0 || m_peerClosed)
         return Readiness::HungUp;
-    pollfd p[2] = {{m_fd, POLLIN | POLLRDHUP, 0}, {wakeFd, POLLIN, 0}};
-    const int n = ::poll(p, wakeFd >= 0 ? 2 : 1, timeoutMs);
-    if (n < 0)
-        return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
-    if (n == 0)
-        return Readiness::TimedOut;
-    if (p[0].revents == 0)
-        return Readiness::Woken;
-    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) == 0)
+    const int events = platform::pollWith(m_fd, POLLIN | POLLRDHUP, wake, timeoutMs);
+    if (events < 0)
+        return Readiness::HungUp;
+    if (events == 0)
+        return wake && wake->anyFired() ? Readiness::Woken : Readiness::TimedOut;
+    if ((events & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) == 0)
         return Readiness::Readable;
     // What the server sent before it went is still input.
     int queued = 0;

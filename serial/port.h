@@ -4,6 +4,7 @@
 // looks at the caller's run flag, so a worker holding a port can always be stopped.
 #pragma once
 
+#include "platform/wake_event.h"
 #include "serial/line_state.h"
 
 #include <QString>
@@ -29,7 +30,7 @@ struct WriteResult {
     int error = 0; // errno of a failed write, when the system gave one
 };
 
-// Woken: the wait's wake descriptor became readable before any input came.
+// Woken: one of the wait's wake descriptors became readable, and no input came.
 enum class Readiness { Readable, TimedOut, HungUp, Woken };
 
 // The modem lines a device drives, where the port can tell them.
@@ -76,11 +77,11 @@ public:
 
     // Takes what is queued, up to capacity, without waiting: the count, 0 for none, -1 on error.
     virtual qint64 read(char *buffer, qint64 capacity) = 0;
-    // Waits up to timeoutMs for input, or until `wakeFd` (when not -1) is readable. After a
-    // hang-up this returns at once every time (once the bytes that came before it are read),
-    // so a caller keeps its own pace.
-    virtual Readiness waitReadable(int timeoutMs, int wakeFd) = 0;
-    Readiness waitReadable(int timeoutMs) { return waitReadable(timeoutMs, -1); }
+    // Waits up to timeoutMs for input, or until one of `wake`'s descriptors is readable (each
+    // that fired is marked there, also when input came). After a hang-up this returns at once
+    // every time (once the bytes that came before it are read), so a caller keeps its own pace.
+    virtual Readiness waitReadable(int timeoutMs, platform::WakeSet *wake) = 0;
+    Readiness waitReadable(int timeoutMs) { return waitReadable(timeoutMs, nullptr); }
     // Writes without ever blocking for long: towards the time-out (none: until done or the run
     // flag drops), looking at the run flag at least every 50 ms.
     virtual WriteResult write(const char *data, qint64 size,

@@ -50,7 +50,7 @@ public:
     qint64 bytesAvailable() const;
     qint64 read(char *buffer, qint64 capacity) override;
     using Port::waitReadable;
-    Readiness waitReadable(int timeoutMs, int wakeFd) override;
+    Readiness waitReadable(int timeoutMs, platform::WakeSet *wake) override;
     // Complete once the output queue is empty as well.
     WriteResult write(const char *data, qint64 size,
                       std::optional<std::chrono::milliseconds> timeout,

@@ -280,22 +280,19 @@ std::optional<InputLines> SerialPort::inputLines() const {
     int lines = 0;
     if (m_fd < 0 || ::ioctl(m_fd, TIOCMGET, &lines) != 0)
         return std::nullopt;
-    return InputLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0,
-                      (lines & TIOCM_CD) != 0, (lines & TIOCM_RI) != 0};
+    return InputLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
+                      (lines & TIOCM_RI) != 0};
 }
 
-Readiness SerialPort::waitReadable(int timeoutMs, int wakeFd) {
+Readiness SerialPort::waitReadable(int timeoutMs, platform::WakeSet *wake) {
     if (m_fd < 0)
         return Readiness::HungUp;
-    pollfd p[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    const int n = ::poll(p, wakeFd >= 0 ? 2 : 1, timeoutMs);
-    if (n < 0)
-        return errno == EINTR ? Readiness::TimedOut : Readiness::HungUp;
-    if (n == 0)
-        return Readiness::TimedOut;
-    if (p[0].revents == 0)
-        return Readiness::Woken;
-    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0)
+    const int events = platform::pollWith(m_fd, POLLIN, wake, timeoutMs);
+    if (events < 0)
+        return Readiness::HungUp;
+    if (events == 0)
+        return wake && wake->anyFired() ? Readiness::Woken : Readiness::TimedOut;
+    if ((events & (POLLHUP | POLLERR | POLLNVAL)) == 0)
         return Readiness::Readable;
     // A hung-up port also reports POLLIN; only bytes that came before the hang-up are input.
     return bytesAvailable() > 0 ? Readiness::Readable : Readiness::HungUp;

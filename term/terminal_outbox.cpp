@@ -18,7 +18,7 @@ void holdFor(std::chrono::milliseconds length, const std::atomic<bool> &running)
 
 } // namespace
 
-qint64 TerminalOutbox::queueBytes(const char *data, qint64 size) {
+qint64 TerminalOutbox::queueBytes(const char *data, qint64 size, bool wake) {
     qint64 taken = 0;
     {
         const std::lock_guard lock(m_mutex);
@@ -32,7 +32,8 @@ qint64 TerminalOutbox::queueBytes(const char *data, qint64 size) {
         m_queuedBytes += taken;
         m_hasWork = true;
     }
-    m_wake.signal();
+    if (wake)
+        m_wake.signal();
     return taken;
 }
 
@@ -61,7 +62,6 @@ PortService TerminalOutbox::serve(serial::Port &port, const std::atomic<bool> &r
                                   qint64 &written, std::vector<CommandDone> &done) {
     if (!m_hasWork.load())
         return PortService::Done;
-    m_wake.clear();
     for (;;) {
         Item item;
         {

@@ -36,13 +36,16 @@ class TerminalOutbox {
 public:
     explicit TerminalOutbox(qint64 capacity = kOutboxCapacity) : m_capacity(capacity) {}
 
-    // Owner: queues what fits; the count taken (all, fewer, or 0 when the queue is full).
-    qint64 queueBytes(const char *data, qint64 size);
+    // Queues what fits; the count taken (all, fewer, or 0 when the queue is full). The worker
+    // that serves the queue next queues without a wake-up.
+    qint64 queueBytes(const char *data, qint64 size, bool wake = true);
     void queueCommand(PortCommand command);
     qint64 room() const;
     // Drops everything queued (the device went away: what was typed for it is stale).
     void clear();
     int wakeFd() const { return m_wake.fd(); }
+    // Worker: the wake-up it saw is taken; what is queued stays for serve() (or clear()).
+    void takeWake() { m_wake.clear(); }
 
     // Worker: carries out what is queued, in order. The bytes written and the commands done
     // are added to `written` and `done`.

@@ -37,16 +37,18 @@ CaptureOptions TerminalSession::captureOptions(bool portInUse) {
     options.arrivalTimes = m_logTimes;
     options.portInUse = portInUse;
     options.dropEarlyBytes = false;
+    options.reportProgress = false;
     options.consumerName = m_options.screenName;
     options.consumer = [this, screen = m_options.screen](const CapturedBurst &burst,
                                                          const std::atomic<bool> &running) {
         m_bytesIn += burst.size;
         return screen ? screen(burst, running) : burst.size;
     };
-    options.service = [this](serial::Port &port, const std::atomic<bool> &running) {
-        return serve(port, running);
+    options.service = [this](serial::Port *port, platform::WakeSet &wake,
+                             const std::atomic<bool> &running) {
+        return serve(port, wake, running);
     };
-    options.wakeFd = m_outbox.wakeFd();
+    options.wake.fds = {m_outbox.wakeFd(), m_options.keys ? m_options.keysFd : -1};
     return options;
 }
 
@@ -137,7 +139,24 @@ void TerminalSession::onFailed(const QString &message) {
     emit failed(message);
 }
 
-PortService TerminalSession::serve(serial::Port &port, const std::atomic<bool> &running) {
+namespace {
+constexpr int kQueueWake = 0;
+constexpr int kKeysWake = 1;
+} // namespace
+
+PortService TerminalSession::serve(serial::Port *port, platform::WakeSet &wake,
+                                   const std::atomic<bool> &running) {
+    m_servedPort = port;
+    m_servedRunning = &running;
+    if (wake.fired[kQueueWake])
+        m_outbox.takeWake();
+    if (wake.fired[kKeysWake])
+        readKeys(port != nullptr, wake);
+    // Away, the queue waits for the owner's clear() on the notice of the wait.
+    return port ? serveQueue(*port, running) : PortService::Done;
+}
+
+PortService TerminalSession::serveQueue(serial::Port &port, const std::atomic<bool> &running) {
     qint64 written = 0;
     std::vector<CommandDone> done;
     const PortService result = m_outbox.serve(port, running, written, done);
@@ -146,6 +165,30 @@ PortService TerminalSession::serve(serial::Port &port, const std::atomic<bool> &
         QMetaObject::invokeMethod(
             this, [this, command] { emit commandDone(command); }, Qt::QueuedConnection);
     return result;
+}
+
+bool TerminalSession::takeKeys() {
+    platform::WakeSet wake;
+    wake.fds[kKeysWake] = m_options.keysFd;
+    readKeys(m_servedPort != nullptr, wake);
+    // A refused write shows again at the worker's next turn, which ends the session then.
+    if (m_servedPort)
+        serveQueue(*m_servedPort, *m_servedRunning);
+    return wake.fds[kKeysWake] >= 0;
+}
+
+// Behind what the owner queued before, so that the order the user typed in holds.
+void TerminalSession::readKeys(bool deviceThere, platform::WakeSet &wake) {
+    const KeysRead keys = m_options.keys(deviceThere);
+    if (keys.ended)
+        wake.fds[kKeysWake] = -1;
+    if (!deviceThere || keys.send.isEmpty())
+        return;
+    const qint64 refused =
+        keys.send.size() - m_outbox.queueBytes(keys.send.constData(), keys.send.size(), false);
+    if (refused > 0)
+        QMetaObject::invokeMethod(
+            this, [this, refused] { emit keysRefused(refused); }, Qt::QueuedConnection);
 }
 
 } // namespace term

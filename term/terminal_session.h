@@ -13,16 +13,32 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace term {
 
+// The user's keys as the worker reads them: the bytes for the device (the count refused, when
+// the queue has no room, is told by keysRefused()), and whether the keys have ended (the
+// user's terminal went): they are not waited on any more.
+struct KeysRead {
+    QByteArray send;
+    bool ended = false;
+};
+// Called on the worker when the keys' descriptor is readable; `deviceThere` is false while
+// the device is away, when nothing it gives is sent.
+using KeyReader = std::function<KeysRead(bool deviceThere)>;
+
 struct TerminalOptions {
     serial::PortConfig port;
     // Gets every burst on the worker, before the next read (see BurstConsumer).
-    BurstConsumer screen;
+    BurstConsumer screen{};
     // What a failed screen is called in failed(): "Could not write " + this.
-    QString screenName;
+    QString screenName{};
+    // The user's keys, read by the worker itself, beside the port, so that a key reaches the
+    // device with one wake-up, in order after what send() queued before. None: -1.
+    int keysFd = -1;
+    KeyReader keys{};
 };
 
 class TerminalSession : public QObject {
@@ -66,6 +82,11 @@ public:
     std::unique_ptr<serial::Port> lendPort();
     bool giveBack(std::unique_ptr<serial::Port> port);
 
+    // Worker only, from the screen while it waits for room: the keys are read as between two
+    // reads, so that a screen that takes nothing does not hold them up (the quit key among
+    // them). False once the keys have ended.
+    bool takeKeys();
+
     qint64 bytesIn() const { return m_bytesIn.load(); }
     qint64 bytesOut() const { return m_bytesOut.load(); }
     const serial::PortConfig &portConfig() const { return m_options.port; }
@@ -74,6 +95,8 @@ signals:
     void waiting(const QString &portName);
     void reconnected();
     void commandDone(const term::CommandDone &done);
+    // Keys read on the worker found no room in the queue: `count` bytes were not sent.
+    void keysRefused(qint64 count);
     // The session ended by itself: "Could not write port " + name, "Could not write file " +
     // the log's path, or "Could not write " + the screen's name.
     void failed(const QString &message);
@@ -83,7 +106,10 @@ private:
     // The capture again on the port it lent, with the log as it is now.
     bool restart(std::unique_ptr<serial::Port> port);
     void onFailed(const QString &message);
-    PortService serve(serial::Port &port, const std::atomic<bool> &running);
+    PortService serve(serial::Port *port, platform::WakeSet &wake,
+                      const std::atomic<bool> &running);
+    void readKeys(bool deviceThere, platform::WakeSet &wake);
+    PortService serveQueue(serial::Port &port, const std::atomic<bool> &running);
 
     TerminalOptions m_options;
     TerminalOutbox m_outbox;
@@ -97,6 +123,10 @@ private:
     QString m_logHeaderPath;
     QByteArray m_logHeader;
     bool m_logTimes = false;
+    // Worker only: the port of its last serve() and the run flag it came with, for keys taken
+    // while the screen waits within the same step; null while the device is away.
+    serial::Port *m_servedPort = nullptr;
+    const std::atomic<bool> *m_servedRunning = nullptr;
     // Declared last: destroyed, and its worker joined, first.
     CaptureSession m_capture;
 };

@@ -154,7 +154,9 @@ public:
     bool enableRs485() override { return false; }
     bool setBreak(bool) override { return false; }
     qint64 read(char *, qint64) override { return 0; }
-    serial::Readiness waitReadable(int, int) override { return serial::Readiness::TimedOut; }
+    serial::Readiness waitReadable(int, platform::WakeSet *) override {
+        return serial::Readiness::TimedOut;
+    }
     // Takes bytes until the queue is full, then waits for the run flag.
     serial::WriteResult write(const char *, qint64 size, std::optional<std::chrono::milliseconds>,
                               const std::atomic<bool> &running) override {

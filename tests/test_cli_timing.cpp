@@ -38,8 +38,9 @@ TEST_F(CliTiming, ASendByteByByteReportsItsTimingWithTheLineDelay) {
     EXPECT_EQ(report.value("gaps").toInt(), 13);
     EXPECT_DOUBLE_EQ(report.value("delay_ms").toDouble(), 0.5);
     EXPECT_DOUBLE_EQ(report.value("line_delay_ms").toDouble(), 3);
-    // The largest gap holds a line delay: at least 3.5 ms.
-    EXPECT_GE(report.value("largest_ms").toDouble(), 3.5);
+    // The largest gap holds a line delay: 3.5 ms, less at most the schedule's margin of 2 %
+    // (the byte before it may have gone out that much after its due time).
+    EXPECT_GE(report.value("largest_ms").toDouble(), 3.5 * 0.98);
     // A pty's write is complete once the kernel has the byte, whenever its reader takes it.
     EXPECT_EQ(report.value("measured_at").toString(), "kernel buffer");
     EXPECT_TRUE(m_err.contains("Measured where the bytes entered the kernel's buffer"))

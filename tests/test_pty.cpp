@@ -9,11 +9,52 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace testsupport {
+
+namespace {
+
+// The owner and modes of the devpts on /dev/pts now ("rw,relatime,gid=5,mode=620,ptmxmode=000"
+// gives "gid=5,mode=620"), so that the test's ptys get the machine's; empty when there is none.
+QByteArray devptsOptions(bool &found) {
+    found = false;
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    for (QByteArray line = mounts.readLine(); !line.isEmpty(); line = mounts.readLine()) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 4 || fields[1] != "/dev/pts" || fields[2] != "devpts")
+            continue;
+        found = true;
+        QList<QByteArray> kept;
+        for (const QByteArray &option : fields[3].split(','))
+            if (option.startsWith("gid=") || option.startsWith("uid=") ||
+                option.startsWith("mode="))
+                kept << option;
+        return kept.join(',');
+    }
+    return {};
+}
+
+} // namespace
+
+bool usePrivatePseudoTerminals() {
+    bool found = false;
+    const QByteArray options = devptsOptions(found);
+    if (::geteuid() != 0 || !found || ::unshare(CLONE_NEWNS) != 0)
+        return false;
+    // Private first: a mount in a namespace that still shares its mounts would reach the
+    // machine's /dev/pts.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    const QByteArray own = options + (options.isEmpty() ? "" : ",") + "newinstance,ptmxmode=0666";
+    return ::mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, own.constData()) == 0;
+}
 
 Pty::Pty() {
     char name[256] = {};

@@ -8,6 +8,14 @@
 
 namespace testsupport {
 
+// Gives this process, and the programs it starts, pseudo-terminals of their own: a new mount
+// namespace with a devpts instance of its own on /dev/pts. The kernel hands out the lowest free
+// number, so a pty the test just opened often has the name of one that went a moment before,
+// and any program on the machine still opening that name (a capture waiting for its unplugged
+// device, a scan, another test suite's) would take the test's device. Needs root; false, with
+// the machine's /dev/pts kept, where it cannot be had. Call it before any thread starts.
+bool usePrivatePseudoTerminals();
+
 // A pseudo-terminal pair: the program opens slavePath as its port, the test plays the device
 // on the master side.
 class Pty {

@@ -10,11 +10,14 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -190,6 +193,64 @@ TEST_F(TermCli, TheLogHoldsExactlyTheDevicesBytesWhileTheViewsSwitch) {
     EXPECT_GE(bursts.size(), 5);
 }
 
+// Keys that follow an escape command in the same read take its effect, in the order typed;
+// after a file sent from the terminal the keys go to the device again; and a device that never
+// stops sending keeps neither a key nor the quit key waiting.
+TEST_F(TermCli, KeysKeepTheirOrderThroughCommandsASendAndAFlood) {
+    const QByteArray before = m_user.stty();
+    startOnTerminal({m_pty.slavePath()});
+    ASSERT_TRUE(connected());
+    const QByteArray t(1, kCtrlT);
+    m_user.type("ab" + t + "e" + "cd" + t + "h" + "41 42\r" + t + "h" + "ef");
+    EXPECT_EQ(m_pty.read(8), "abcdABef");
+    ASSERT_TRUE(m_user.shows("[kalvosan] Hex view off"));
+    const QByteArray screen = m_user.screen();
+    EXPECT_GT(screen.indexOf("cd", screen.indexOf("[kalvosan] Local echo on")), 0) << "echoed";
+    m_user.type("gh");
+    EXPECT_EQ(m_pty.read(2), "gh");
+
+    writeFile(path("file.bin"), "FILE-BYTES");
+    m_user.type(t + "s");
+    ASSERT_TRUE(m_user.shows("[kalvosan] File to send: "));
+    m_user.type(path("file.bin").toLocal8Bit() + "\r");
+    EXPECT_EQ(m_pty.read(10), "FILE-BYTES");
+    ASSERT_TRUE(m_user.shows("[kalvosan] Sent " + path("file.bin").toLocal8Bit() + ": 10 bytes"));
+    m_user.type("after");
+    EXPECT_EQ(m_pty.read(5), "after");
+
+    std::atomic<bool> flooding{true};
+    std::thread device([&] {
+        const QByteArray chunk(4096, 'F');
+        while (flooding.load()) {
+            pollfd p{m_pty.master(), POLLOUT, 0};
+            if (::poll(&p, 1, 10) > 0 && ::write(m_pty.master(), chunk.data(), chunk.size()) < 0)
+                break;
+        }
+    });
+    qint64 shown = 0;
+    const auto drained = [&](qint64 atLeast) {
+        return waitUntil([&] {
+            shown += m_user.screen().count('F');
+            m_user.clear();
+            return shown >= atLeast;
+        });
+    };
+    EXPECT_TRUE(drained(1 << 20)) << "the flood reaches the screen";
+    m_user.type("k");
+    EXPECT_EQ(m_pty.read(1), "k");
+    m_user.type(t + "q");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            m_user.clear();
+            return m_process.state() == QProcess::NotRunning;
+        },
+        20000));
+    flooding = false;
+    device.join();
+    EXPECT_EQ(finish(), 0);
+    EXPECT_EQ(m_user.stty(), before);
+}
+
 // The port is a link to the device, as /dev/serial/by-id/... links are; the device goes away
 // and comes back as another pty behind the same link.
 TEST_F(TermCli, AnUnpluggedDeviceIsWaitedForAndTheTerminalGoesOn) {
@@ -199,6 +260,10 @@ TEST_F(TermCli, AnUnpluggedDeviceIsWaitedForAndTheTerminalGoesOn) {
     ASSERT_TRUE(connected());
     m_pty.closeMaster();
     ASSERT_TRUE(m_user.shows("[kalvosan] Waiting for " + link.toLocal8Bit() + "...\r\n"));
+    // Meanwhile the keys are still read: a key for the device is refused, a command is done.
+    m_user.type("x" + QByteArray(1, kCtrlT) + "i");
+    EXPECT_TRUE(m_user.shows("[kalvosan] warning: not sent: the device is away\r\n"));
+    EXPECT_TRUE(m_user.shows("[kalvosan] Port " + link.toLocal8Bit() + " (away)"));
     Pty replugged;
     ASSERT_TRUE(QFile::remove(link));
     ASSERT_TRUE(QFile::link(replugged.slavePath(), link));
