@@ -19,6 +19,7 @@
 #include "loader/hexline.h"
 #include "platform/thread_priority.h"
 #include "res/control_ids.h"
+#include "transmit/send_logic.h"
 #include "transmit/send_timing.h"
 
 #include <QAbstractButton>
@@ -188,6 +189,30 @@ std::optional<Gaps> tioGaps(const QString &file, int bytes) {
     return arrivalGaps(device, bytes, 1.0);
 }
 
+// The floor of this machine: a bare loop that writes each byte to the pty at its exact due time
+// (the same sleep-then-spin wait, on one core, nothing else), so that what the device sees of
+// it is the jitter of the delivery alone (the pty's work queue, a core woken from idle), which
+// no sender can take out. A gap more than 2 % short at the device is that jitter too.
+Gaps exactLoopGaps(int bytes, double pauseMs) {
+    Pty pty;
+    Device device(pty.master(), bytes);
+    std::thread([&] {
+        const std::atomic<bool> running{true};
+        const platform::PreciseTiming precise;
+        platform::raiseToTimeCritical();
+        const std::int64_t pause = transmit::delayNanoseconds(pauseMs);
+        std::int64_t due = transmit::steadyNanoseconds() + pause;
+        for (int i = 0; i < bytes; ++i, due += pause) {
+            transmit::WaitUntil(due, running);
+            const char byte = 'g';
+            if (::write(pty.slave(), &byte, 1) != 1)
+                return;
+        }
+    }).join();
+    runUntil([&] { return device.done(); }, 10000);
+    return arrivalGaps(device, bytes, pauseMs);
+}
+
 // Keeps one core busy while it lives, as another developer's compile would: a process of its
 // own session (so that the scheduler weighs it as another user's work, not as a thread of
 // this program) spinning at normal priority.
@@ -267,6 +292,7 @@ bool compareGaps(const QTemporaryDir &dir, const QString &file, int bytes, doubl
     Cli cli(cliPty);
     const Gaps cliGaps = senderGaps(cli, cliPty, file, bytes, pauseMs, cliReport);
     const std::optional<Gaps> tio = pauseMs == 1.0 ? tioGaps(file, bytes) : std::nullopt;
+    const Gaps exact = exactLoopGaps(bytes, pauseMs);
     if (inWindow)
         printGaps("window", windowGaps);
     printGaps("cli", cliGaps);
@@ -274,6 +300,7 @@ bool compareGaps(const QTemporaryDir &dir, const QString &file, int bytes, doubl
         printGaps("tio -o 1", *tio);
     else if (pauseMs == 1.0)
         std::printf("    tio -o 1   not installed (make deps installs it)\n");
+    printGaps("exact loop", exact);
     if (inWindow)
         judgeGaps("window", windowGaps, pauseMs, tio, windowReport);
     judgeGaps("kalvosan-cli", cliGaps, pauseMs, tio, cliReport);
