@@ -1,5 +1,6 @@
 #include "tests/test_network_support.h"
 
+#include "platform/thread_priority.h"
 #include "serial/line_state.h"
 
 #include <QFile>
@@ -130,6 +131,42 @@ void Ser2net::stop() {
     }
 }
 
+// --- the device read on a thread ---------------------------------------------------------
+
+DeviceReader::DeviceReader(Pty &device) : m_master(device.master()) {
+    m_thread = std::thread([this] {
+        platform::raiseToTimeCritical(); // ahead of a busy machine's other work where allowed
+        char buffer[65536];
+        while (m_running) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0)
+                continue;
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n > 0) {
+                const std::lock_guard lock(m_mutex);
+                m_received.append(buffer, n);
+            }
+        }
+    });
+}
+
+DeviceReader::~DeviceReader() {
+    m_running = false;
+    m_thread.join();
+}
+
+QByteArray DeviceReader::take(qsizetype size, int timeoutMs) {
+    const auto enough = [&] {
+        const std::lock_guard lock(m_mutex);
+        return m_received.size() >= size;
+    };
+    waitUntil(enough, timeoutMs);
+    const std::lock_guard lock(m_mutex);
+    const QByteArray taken = m_received.left(size);
+    m_received.remove(0, taken.size());
+    return taken;
+}
+
 // --- the fake server ----------------------------------------------------------------------
 
 FakeServer::FakeServer(Serve serve) : m_serve(std::move(serve)) {
@@ -208,12 +245,13 @@ QByteArray everyByteValue(qsizetype size) {
 }
 
 QByteArray readWithLine(Pty &device, qsizetype size, DeviceLine &line) {
-    QByteArray received = device.read(1, 10000);
+    DeviceReader reader(device);
+    QByteArray received = reader.take(1, 10000);
     if (const auto state = serial::readLineState(device.master()))
         line = {state->ospeed, state->cflag & (CSTOPB | PARODD | CMSPAR | CRTSCTS),
                 state->iflag & (IXON | IXOFF)};
     if (received.size() < size)
-        received += device.read(int(size - received.size()), 20000);
+        received += reader.take(size - received.size(), 20000);
     return received;
 }
 

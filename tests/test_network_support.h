@@ -47,6 +47,24 @@ private:
     QString m_failure;
 };
 
+// Reads the device on a thread of its own while it lives. ser2net flushes the device's output
+// when a connection ends, and on a pty that drops what the master has not read yet: a reader
+// that also runs the window's event loop falls behind at the end of a large send.
+class DeviceReader {
+public:
+    explicit DeviceReader(Pty &device);
+    ~DeviceReader();
+    // Waits, the event loop running, up to timeoutMs for `size` bytes; what came, at most that.
+    QByteArray take(qsizetype size, int timeoutMs);
+
+private:
+    int m_master;
+    std::atomic<bool> m_running{true};
+    std::mutex m_mutex;
+    QByteArray m_received;
+    std::thread m_thread;
+};
+
 // A server of the test's own on 127.0.0.1: accepts connections one after another, hands each
 // to `serve` on its own thread (the socket, a flag that drops at the end) and records every
 // byte it received. Stops, and joins its thread, when it goes.
@@ -97,7 +115,7 @@ struct DeviceLine {
     unsigned cflags = 0; // of CSTOPB, PARODD, CMSPAR, CRTSCTS
     unsigned iflags = 0; // of IXON, IXOFF
 };
-// Reads `size` bytes from the device, taking its line once the first has come.
+// Reads `size` bytes from the device (a DeviceReader), taking its line once the first has come.
 QByteArray readWithLine(Pty &device, qsizetype size, DeviceLine &line);
 
 // Memory the process holds now, from /proc (kB); -1 when it cannot be read.

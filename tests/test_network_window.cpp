@@ -138,9 +138,12 @@ TEST_F(NetworkWindow, SendsByteByByteWholeAndFromTheEditorWithTheLineSettingsArr
 
     dialog->itemAs<QLineEdit>(ctl::Delay)->setText("-1");
     const QByteArray whole = everyByteValue(256 * 1024);
-    send(sendFile(whole));
-    EXPECT_TRUE(server.device().read(int(whole.size()), 20000) == whole);
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, 20000));
+    {
+        DeviceReader reader(server.device());
+        send(sendFile(whole));
+        EXPECT_TRUE(reader.take(whole.size(), 20000) == whole);
+        ASSERT_TRUE(waitUntil([&] { return idle(); }, 20000));
+    }
 
     const QByteArray edited("\x00\xff\r\n\x7f", 5);
     dialog->hexList()->addItem(hexline::formatLine(
