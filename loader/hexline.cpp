@@ -66,10 +66,6 @@ void setLabelDigits(char16_t *line, int lineCount) {
     }
 }
 
-int formatCells(char16_t *out, const std::uint8_t *bytes, int count) {
-    return writeCells(out, bytes, count);
-}
-
 int formatCells(char *out, const std::uint8_t *bytes, int count) {
     return writeCells(out, bytes, count);
 }

@@ -51,8 +51,7 @@ QString formatLine(int lineCount, const std::uint8_t *bytes, int count);
 
 // Writes what follows the label of a line of `count` bytes (1..16): columns 5 on, the byte
 // cells padded to the ASCII part and the ASCII characters, 54 + count characters into `out`.
-// For the editor's lines (char16_t) and for text listings (char).
-int formatCells(char16_t *out, const std::uint8_t *bytes, int count);
+// For text listings.
 int formatCells(char *out, const std::uint8_t *bytes, int count);
 
 // Overwrites the four label digits of a line already formatted (count must be <= 0xFFFF).

@@ -260,15 +260,7 @@ TEST_F(NetworkCli, AServerThatHangsUpIsAFailedOpenOrAFailedWrite) {
 // Records what the client sends and answers nothing: a raw port that speaks no Telnet. Ends
 // when the client closes.
 void silentServer(int socket, FakeServer &server, const std::atomic<bool> &running) {
-    char buffer[4096];
-    while (running) {
-        pollfd p{socket, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n <= 0)
-            return;
-        server.record(buffer, n);
+    while (running && FakeServer::drain(socket, server, 20)) {
     }
 }
 

@@ -203,7 +203,7 @@ QByteArray FakeServer::received() const {
     return m_received;
 }
 
-void FakeServer::drain(int socket, FakeServer &server, int timeoutMs) {
+bool FakeServer::drain(int socket, FakeServer &server, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char buffer[4096];
     while (std::chrono::steady_clock::now() < end) {
@@ -212,9 +212,10 @@ void FakeServer::drain(int socket, FakeServer &server, int timeoutMs) {
             continue;
         const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0)
-            return;
+            return false;
         server.record(buffer, n);
     }
+    return true;
 }
 
 // --- an address that never answers --------------------------------------------------------

@@ -75,8 +75,9 @@ public:
     ~FakeServer();
     quint16 port() const { return m_port; }
     QByteArray received() const;
-    // Reads what the client sent within the time (recorded) without blocking for longer.
-    static void drain(int socket, FakeServer &server, int timeoutMs);
+    // Reads what the client sent within the time (recorded) without blocking for longer; false
+    // once the client has closed or the socket failed.
+    static bool drain(int socket, FakeServer &server, int timeoutMs);
 
     void record(const char *data, qsizetype size);
 

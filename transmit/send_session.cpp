@@ -13,8 +13,6 @@ using transmit::WriteEnd;
 
 namespace {
 
-// Pause of a mode-1 worker whose last write has not gone out in full.
-constexpr auto kPendingPause = std::chrono::milliseconds(25);
 // The reply monitor takes what the port holds this often, up to one chunk at a time.
 constexpr auto kMonitorPeriod = std::chrono::milliseconds(20);
 constexpr int kMonitorChunk = 4096;
@@ -62,7 +60,6 @@ bool SendSession::start(std::unique_ptr<serial::Port> port, const transmit::Send
     m_options = options;
     m_delayMs = options.delayMs;
     m_mode2 = options.mode2;
-    m_writePending = false;
     m_progress.clear();
     m_sent = 0;
     m_writeError = 0;
@@ -158,10 +155,6 @@ SendSession::Outcome SendSession::sendChunks() {
     qint64 filled = 0;
     qint64 at = 0;
     while (m_running) {
-        if (!m_mode2 && m_writePending) {
-            std::this_thread::sleep_for(kPendingPause);
-            continue;
-        }
         if (at == filled) {
             filled = m_source.read(m_block.data(), qint64(m_block.size()), m_running);
             at = 0;
@@ -266,17 +259,14 @@ void SendSession::ReplyMonitor(std::uint64_t generation) {
 // Mode 1: the bytes a write time-out left over are offered again until all are out or the
 // session stops.
 ChunkResult SendSession::WriteFully(const char *data, std::uint32_t count) {
-    m_writePending = true;
     qint64 done = 0;
     while (m_running) {
         const qint64 left = count - done;
         const serial::WriteResult result = m_port->write(
             data + done, left, serial::writeTimeout(m_options.writeMultiplier, left), m_running);
         done += result.taken;
-        if (result.status == serial::WriteStatus::Complete || done == count) {
-            m_writePending = false;
+        if (result.status == serial::WriteStatus::Complete || done == count)
             return {WriteEnd::Written, count};
-        }
         if (result.status == serial::WriteStatus::Failed) {
             m_writeError = result.error;
             return {WriteEnd::Failed, done};

@@ -159,7 +159,6 @@ private:
     std::unique_ptr<serial::Port> m_port;
     transmit::SendOptions m_options;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_writePending{false};
     std::atomic<double> m_delayMs{transmit::kWholeChunks};
     std::atomic<bool> m_mode2{false};
     transmit::ProgressMailbox m_progress;
