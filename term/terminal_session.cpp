@@ -63,6 +63,7 @@ bool TerminalSession::start(std::unique_ptr<serial::Port> port, const TerminalOp
     m_away = !port;
     m_dtr = options.port.dtr;
     m_rts = options.port.rts.value_or(true);
+    m_servedPort = nullptr;
     // Without a port there is nothing yet to wait for the first time: it is waited for.
     m_running = m_capture.start(std::move(port), captureOptions(m_away));
     return m_running;
@@ -117,6 +118,7 @@ qint64 TerminalSession::closeLog() {
 
 bool TerminalSession::restart(std::unique_ptr<serial::Port> port) {
     m_capture.discardPending();
+    m_servedPort = nullptr;
     m_running = m_capture.start(std::move(port), captureOptions(true));
     return m_running;
 }
@@ -127,6 +129,7 @@ std::unique_ptr<serial::Port> TerminalSession::lendPort() {
 
 bool TerminalSession::giveBack(std::unique_ptr<serial::Port> port) {
     m_away = !port;
+    m_servedPort = nullptr;
     m_running = m_capture.resumeWith(std::move(port));
     return m_running;
 }

@@ -123,8 +123,9 @@ private:
     QString m_logHeaderPath;
     QByteArray m_logHeader;
     bool m_logTimes = false;
-    // Worker only: the port of its last serve() and the run flag it came with, for keys taken
-    // while the screen waits within the same step; null while the device is away.
+    // Worker only (the owner clears it before a worker starts): the port of its last serve()
+    // and the run flag it came with, for keys taken while the screen waits within the same
+    // step; null while the device is away, and from the moment the port goes.
     serial::Port *m_servedPort = nullptr;
     const std::atomic<bool> *m_servedRunning = nullptr;
     // Declared last: destroyed, and its worker joined, first.
