@@ -1,6 +1,5 @@
 #include "app/terminal_window.h"
 
-#include "capture/capture_naming.h"
 #include "platform/stored_settings.h"
 #include "platform/ui.h"
 #include "serial/network_address.h"
@@ -25,8 +24,14 @@ namespace {
 constexpr qint64 kBytesPerUpdate = 256 * 1024;
 constexpr qint64 kPendingBound = 4 * 1024 * 1024;
 
-const char *const kLineEnds[] = {"None", "CR", "LF", "CR LF"};
-const QByteArray kLineEndBytes[] = {"", "\r", "\n", "\r\n"};
+struct LineEndChoice {
+    const char *name;
+    std::optional<term::LineEnd> end;
+};
+const LineEndChoice kLineEnds[] = {{"None", std::nullopt},
+                                   {"CR", term::LineEnd::Cr},
+                                   {"LF", term::LineEnd::Lf},
+                                   {"CR LF", term::LineEnd::CrLf}};
 const char *const kStampNames[] = {"No time stamps", "Wall clock", "Since the start",
                                    "Since the previous line"};
 
@@ -88,8 +93,8 @@ void TerminalWindow::createControls() {
     m_input = named(new QLineEdit(this), QStringLiteral("Send line"));
     m_input->installEventFilter(this);
     m_lineEnd = named(new QComboBox(this), QStringLiteral("Line ending"));
-    for (const char *name : kLineEnds)
-        m_lineEnd->addItem(QLatin1String(name));
+    for (const LineEndChoice &choice : kLineEnds)
+        m_lineEnd->addItem(QLatin1String(choice.name));
     m_lineEnd->setCurrentIndex(1);
     m_hexInput = named(new QCheckBox(QStringLiteral("&Hex"), this), QStringLiteral("Hex"));
 
@@ -256,7 +261,8 @@ void TerminalWindow::OnSendLine() {
                   : QStringLiteral(" (characters and the escapes \\r \\n \\t \\\\ \\xHH)")));
         return;
     }
-    *bytes += kLineEndBytes[std::max(0, m_lineEnd->currentIndex())];
+    if (const auto end = kLineEnds[std::max(0, m_lineEnd->currentIndex())].end)
+        *bytes += term::lineEndBytes(*end);
     if (!m_session.running()) {
         note(QStringLiteral("Not sent: not connected"));
         return;
@@ -311,14 +317,8 @@ void TerminalWindow::OnLog() {
     }
     const TerminalLogTarget target = m_host.logTarget ? m_host.logTarget() : TerminalLogTarget{};
     m_logName = target.name;
-    const QString error = openNumberedCapture(target.directory, m_logName, false,
-                                              [&](const QString &path, const QByteArray &header,
-                                                  platform::Creation creation, int &reason) {
-                                                  const QString message = m_session.openLog(
-                                                      path, header, target.arrivalTimes, creation);
-                                                  reason = m_session.logError();
-                                                  return message;
-                                              });
+    const QString error =
+        m_session.openNumberedLog(target.directory, m_logName, false, target.arrivalTimes);
     m_log->setChecked(m_session.logging());
     if (!error.isEmpty())
         platform::messageBox(this, error);

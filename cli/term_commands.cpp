@@ -190,13 +190,8 @@ void TermRun::toggleLog() {
         log.name = next;
         return;
     }
-    const QString error = openNumberedFile(
-        log, [this](const CaptureOptions &options, platform::Creation creation, int &reason) {
-            const QString message =
-                m_session.openLog(options.path, options.header, options.arrivalTimes, creation);
-            reason = m_session.logError();
-            return message;
-        });
+    const QString error =
+        m_session.openNumberedLog(log.directory, log.name, log.nameGiven, log.options.arrivalTimes);
     if (!error.isEmpty())
         printError(error);
     else
@@ -240,7 +235,6 @@ void TermRun::promptKey(char key) {
 std::unique_ptr<serial::Port> TermRun::lend(const QString &refusal) {
     std::unique_ptr<serial::Port> port = m_session.lendPort();
     if (!port) {
-        m_session.giveBack(nullptr);
         printError(refusal);
         return nullptr;
     }
