@@ -134,8 +134,12 @@ void TerminalWindow::createControls() {
 void TerminalWindow::connectSession() {
     connect(&m_session, &term::TerminalSession::waiting, this,
             [this](const QString &port) { note(QStringLiteral("Waiting for %1...").arg(port)); });
-    connect(&m_session, &term::TerminalSession::reconnected, this,
-            [this] { note(m_config.portName + QStringLiteral(" is back")); });
+    connect(&m_session, &term::TerminalSession::reconnected, this, [this] {
+        // The port opened anew has the lines of the settings, not those last asked for.
+        m_dtr->setChecked(m_session.dtr());
+        m_rts->setChecked(m_session.rts());
+        note(m_config.portName + QStringLiteral(" is back"));
+    });
     connect(&m_session, &term::TerminalSession::failed, this, [this](const QString &message) {
         disconnectPort();
         platform::messageBox(this, message);

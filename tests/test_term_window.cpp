@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -125,6 +126,28 @@ TEST_F(TermWindow, AFloodKeepsTheViewBoundedAndTheLogWhole) {
     EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000001.bin");
     QTest::mouseClick(button("Disconnect"), Qt::LeftButton);
     EXPECT_FALSE(window->connected());
+}
+
+// The device goes and comes back behind the same link, as a by-id link does: DTR and RTS show
+// the levels of the port opened anew, not those last asked for.
+TEST_F(TermWindow, TheLineButtonsFollowTheDeviceBack) {
+    const QString link = dir.filePath("usb-device-if00");
+    ASSERT_TRUE(QFile::link(device.slavePath(), link));
+    dialog->itemAs<QComboBox>(ctl::Port)->setEditText(link);
+    dialog->OnTerminal();
+    window = dialog->terminalWindow();
+    QTest::mouseClick(button("Connect"), Qt::LeftButton);
+    ASSERT_TRUE(window->connected()) << messages.lastText().toStdString();
+    QTest::mouseClick(button("DTR"), Qt::LeftButton);
+    QTest::mouseClick(button("RTS"), Qt::LeftButton);
+    ASSERT_FALSE(button("DTR")->isChecked() || button("RTS")->isChecked());
+    device.closeMaster();
+    ASSERT_TRUE(viewShows("Waiting for " + link));
+    Pty replugged;
+    ASSERT_TRUE(QFile::remove(link) && QFile::link(replugged.slavePath(), link));
+    ASSERT_TRUE(viewShows(link + " is back"));
+    EXPECT_TRUE(button("DTR")->isChecked());
+    EXPECT_TRUE(button("RTS")->isChecked());
 }
 
 } // namespace
