@@ -184,6 +184,8 @@ void TerminalWindow::onOpened(serial::OpenedPort opened) {
         return burst.size;
     };
     if (!m_session.start(std::move(opened.port), options)) {
+        // A network port's open showed "Disconnect" while it went on.
+        setConnectedState(false);
         platform::messageBox(this, QStringLiteral("Could not start the terminal"));
         return;
     }
