@@ -63,6 +63,12 @@ protected:
     bool viewShows(const QString &text) {
         return waitUntil([&] { return window->view()->toPlainText().contains(text); });
     }
+    void connectAndLog(const QString &log) {
+        QTest::mouseClick(button("Connect"), Qt::LeftButton);
+        ASSERT_TRUE(window->connected());
+        QTest::mouseClick(button("Log"), Qt::LeftButton);
+        ASSERT_TRUE(viewShows("[kalvosan] Logging to " + log));
+    }
 
     QTemporaryDir dir;
     Pty device;
@@ -108,11 +114,8 @@ TEST_F(TermWindow, TypesToTheDeviceShowsItsAnswerAndHoldsThePort) {
 }
 
 TEST_F(TermWindow, AFloodKeepsTheViewBoundedAndTheLogWhole) {
-    QTest::mouseClick(button("Connect"), Qt::LeftButton);
-    ASSERT_TRUE(window->connected());
-    QTest::mouseClick(button("Log"), Qt::LeftButton);
     const QString log = dir.filePath("data000000.bin");
-    ASSERT_TRUE(viewShows("[kalvosan] Logging to " + log));
+    ASSERT_NO_FATAL_FAILURE(connectAndLog(log));
     QByteArray flood;
     for (int line = 0; line < 12000; ++line)
         flood += "line " + QByteArray::number(line) + "\r\n";
@@ -126,6 +129,17 @@ TEST_F(TermWindow, AFloodKeepsTheViewBoundedAndTheLogWhole) {
     EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000001.bin");
     QTest::mouseClick(button("Disconnect"), Qt::LeftButton);
     EXPECT_FALSE(window->connected());
+}
+
+// The main window destroyed with the terminal's log on: the log is closed whole, and the
+// numbering it tells the main window about is still there to take it.
+TEST_F(TermWindow, TheLogClosesWholeWhenTheMainWindowGoes) {
+    const QString log = dir.filePath("data000000.bin");
+    ASSERT_NO_FATAL_FAILURE(connectAndLog(log));
+    device.write("last words");
+    ASSERT_TRUE(viewShows("last words"));
+    dialog.reset();
+    EXPECT_EQ(readFile(log), "last words");
 }
 
 // The device goes and comes back behind the same link, as a by-id link does: DTR and RTS show
