@@ -121,6 +121,9 @@ Checked<SendRequest> sendRequest(const CommandLine &line, const Stored &stored) 
     return request;
 }
 
+// A run flag that is down: a write that does not wait for room.
+const std::atomic<bool> kNoWait{false};
+
 // One send, until the whole file is out (and the reply monitor's time is over), a failure, or
 // SIGINT/SIGTERM.
 class SendRun {
@@ -139,11 +142,6 @@ public:
                          });
         QObject::connect(&m_session, &SendSession::monitoringStarted, &m_loop,
                          [this] { onMonitoringStarted(); });
-        QObject::connect(&m_session, &SendSession::replyReceived, &m_loop,
-                         [this](const QByteArray &bytes) {
-                             if (!m_replies.add(bytes.constData(), bytes.size()))
-                                 m_session.abort();
-                         });
         QObject::connect(&m_session, &SendSession::finished, &m_loop,
                          [this](const transmit::SendResult &result) { onFinished(result); });
     }
@@ -159,10 +157,15 @@ public:
             return error + QStringLiteral(": ") + platform::errorText(m_session.fileError());
         }
         m_stream = m_session.fileSize() < 0;
+        transmit::SendOptions options = request.options;
+        options.replyConsumer = [this](const char *data, qint64 size,
+                                       const std::atomic<bool> &running) {
+            m_replyRunning = &running;
+            return m_replies.add(data, size);
+        };
         serial::OpenedPort opened;
         // Ctrl-C ends the open of a network port too, which may take seconds.
-        const QString error =
-            m_session.startOpened(request.options, &opened, &platform::untilTerminated());
+        const QString error = m_session.startOpened(options, &opened, &platform::untilTerminated());
         return reportOpen(error, opened, request.modemLinesGiven);
     }
 
@@ -195,13 +198,15 @@ private:
         return text + QStringLiteral(" (%1 of %2 bytes sent)").arg(result.sent).arg(result.length);
     }
 
-    // The replies, as monitor prints its lines. A reader that stops reading must not hold this
-    // thread: the write waits in slices that Ctrl-C and SIGTERM end.
+    // The replies, as monitor prints its lines, written from the session's worker: a reader
+    // that stops reading holds up the monitor, which then reads the port no more, and neither
+    // this thread nor the monitor's time. The write waits for room only while the session runs.
     bool writeReplies(const char *text, qint64 size) {
         const platform::StreamWrite written =
-            platform::writeStream(STDOUT_FILENO, text, size, platform::untilTerminated());
-        if (written.error != 0 && m_outputError == 0)
-            m_outputError = written.error;
+            platform::writeStream(STDOUT_FILENO, text, size, *m_replyRunning);
+        int none = 0;
+        if (written.error != 0)
+            m_outputError.compare_exchange_strong(none, written.error);
         return written.error == 0;
     }
 
@@ -218,13 +223,15 @@ private:
     }
 
     void onFinished(const transmit::SendResult &result) {
+        // The last partial line, if the reader has room for it: the session is over.
+        m_replyRunning = &kNoWait;
         m_replies.finish();
         m_sent = result.sent;
         m_length = result.length;
         if (!m_progressDone)
             m_progress.finish(progressText());
         m_exitCode = result.end == transmit::SendEnd::Done && m_outputError == 0 ? kExitSuccess
-                                                                                : kExitFailure;
+                                                                                 : kExitFailure;
         if (m_outputError != 0)
             printError(QStringLiteral("Could not write standard output: ") +
                        platform::errorText(m_outputError));
@@ -269,8 +276,10 @@ private:
     qint64 m_sent = 0;
     qint64 m_length = 0;
     bool m_progressDone = false;
-    int m_outputError = 0; // of the replies' output
-    bool m_stream = false; // no length: the count alone tells how far it got
+    // Of the replies being written: the session's run flag on its worker, kNoWait at the end.
+    const std::atomic<bool> *m_replyRunning = &kNoWait;
+    std::atomic<int> m_outputError{0}; // of the replies' output
+    bool m_stream = false;             // no length: the count alone tells how far it got
     int m_exitCode = kExitFailure;
     SendSession m_session;
 };

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -183,6 +184,9 @@ StretchTimes lookupStretch(const QString &path, qint64 from, qint64 to) {
     return times;
 }
 
+SidecarStream::SidecarStream(const QString &path)
+    : m_path(path), m_encodedPath(QFile::encodeName(path)) {}
+
 bool SidecarStream::exists() const {
     const int fd = openPlainFile(m_path);
     if (fd < 0)
@@ -204,14 +208,21 @@ qint64 bytesFor(qint64 captureBytes) {
 }
 
 // Reads the next piece of the file after what the buffer holds, not past the limit; false when
-// nothing came.
+// nothing came. A listing asks for every line once the file has no burst left for it, so a file
+// that has not grown past what was read costs a stat alone, and the read takes only what is there.
 bool SidecarStream::fill(qint64 readLimit) {
     if (m_position >= readLimit)
+        return false;
+    struct stat st {};
+    if (::stat(m_encodedPath.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        qint64(st.st_size) <= m_position)
         return false;
     const int fd = openPlainFile(m_path);
     if (fd < 0)
         return false;
-    const QByteArray piece = readAt(fd, m_position, std::min(kPiece, readLimit - m_position));
+    const QByteArray piece =
+        readAt(fd, m_position,
+               std::min({kPiece, readLimit - m_position, qint64(st.st_size) - m_position}));
     ::close(fd);
     if (piece.isEmpty())
         return false;

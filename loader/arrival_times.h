@@ -52,7 +52,7 @@ StretchTimes lookupStretch(const QString &path, qint64 from, qint64 to);
 // (a capture writing it): only whole lines count.
 class SidecarStream {
 public:
-    explicit SidecarStream(const QString &path) : m_path(path) {}
+    explicit SidecarStream(const QString &path);
     const QString &path() const { return m_path; }
     // Whether there is a plain file at the path now.
     bool exists() const;
@@ -66,7 +66,8 @@ private:
     bool fill(qint64 readLimit);
 
     QString m_path;
-    qint64 m_position = 0; // of the file, where the buffer's bytes end
+    QByteArray m_encodedPath; // looked at for every line of a listing
+    qint64 m_position = 0;    // of the file, where the buffer's bytes end
     QByteArray m_buffer;
     qsizetype m_at = 0;
     bool m_skipping = false; // in a line too long to be one

@@ -239,7 +239,8 @@ void SendSession::SendWorker(std::uint64_t generation) {
     });
 }
 
-// After an editor send: every 20 ms what the port has queued goes to the owner, until Abort.
+// After a send: every 20 ms what the port has queued goes to the owner (or its consumer), until
+// Abort.
 void SendSession::ReplyMonitor(std::uint64_t generation) {
     m_worker.post(generation, [this] {
         showProgress();
@@ -250,7 +251,12 @@ void SendSession::ReplyMonitor(std::uint64_t generation) {
     while (m_running) {
         std::this_thread::sleep_for(kMonitorPeriod);
         const qint64 n = m_port->read(buffer, sizeof buffer);
-        if (n > 0) {
+        if (n <= 0)
+            continue;
+        if (m_options.replyConsumer) {
+            if (!m_options.replyConsumer(buffer, n, m_running))
+                return;
+        } else {
             QByteArray bytes(buffer, n);
             m_worker.post(generation, [this, bytes] { emit replyReceived(bytes); });
         }

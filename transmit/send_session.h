@@ -16,11 +16,18 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace transmit {
+
+// Takes what the device answers, on the worker, before the monitor reads the port again, so
+// that a slow taker holds the monitor up rather than piling the replies up. It waits only in
+// slices that look at `running`; false: it failed, and the monitor ends.
+using ReplyConsumer =
+    std::function<bool(const char *data, qint64 size, const std::atomic<bool> &running)>;
 
 struct SendOptions {
     serial::PortConfig port; // the send profile; its name goes into "Could not write port "
@@ -35,6 +42,8 @@ struct SendOptions {
     bool mode2 = false;
     // After the last byte the session stays, showing what the device answers, until aborted.
     bool replyMonitor = false;
+    // Gets the replies instead of replyReceived() when set.
+    ReplyConsumer replyConsumer{};
     // The port is lent by another session (a terminal) and goes back to it: the modem lines
     // stay as that session holds them, and the connection of a network port stays up.
     bool lentPort = false;
@@ -125,7 +134,7 @@ signals:
     void progress(qint64 sent, qint64 length);
     // The last byte is out and the reply monitor has begun.
     void monitoringStarted();
-    // Bytes the device sent while the reply monitor ran.
+    // Bytes the device sent while the reply monitor ran (without a reply consumer).
     void replyReceived(const QByteArray &bytes);
     // The worker has ended; the port may be taken back.
     void finished(const transmit::SendResult &result);
