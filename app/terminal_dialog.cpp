@@ -78,6 +78,8 @@ TerminalDialog::TerminalDialog(QWidget *parent)
 }
 
 TerminalDialog::~TerminalDialog() {
+    // The terminal window goes first: closing its log calls back into the members below it.
+    m_terminalWindow.reset();
     StopAndJoinWorker();
     if (m_hLoader && m_hLoader->isLoaded())
         m_hLoader->unload();

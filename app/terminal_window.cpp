@@ -1,6 +1,5 @@
 #include "app/terminal_window.h"
 
-#include "capture/capture_naming.h"
 #include "platform/stored_settings.h"
 #include "platform/ui.h"
 #include "serial/network_address.h"
@@ -25,8 +24,14 @@ namespace {
 constexpr qint64 kBytesPerUpdate = 256 * 1024;
 constexpr qint64 kPendingBound = 4 * 1024 * 1024;
 
-const char *const kLineEnds[] = {"None", "CR", "LF", "CR LF"};
-const QByteArray kLineEndBytes[] = {"", "\r", "\n", "\r\n"};
+struct LineEndChoice {
+    const char *name;
+    std::optional<term::LineEnd> end;
+};
+const LineEndChoice kLineEnds[] = {{"None", std::nullopt},
+                                   {"CR", term::LineEnd::Cr},
+                                   {"LF", term::LineEnd::Lf},
+                                   {"CR LF", term::LineEnd::CrLf}};
 const char *const kStampNames[] = {"No time stamps", "Wall clock", "Since the start",
                                    "Since the previous line"};
 
@@ -88,8 +93,8 @@ void TerminalWindow::createControls() {
     m_input = named(new QLineEdit(this), QStringLiteral("Send line"));
     m_input->installEventFilter(this);
     m_lineEnd = named(new QComboBox(this), QStringLiteral("Line ending"));
-    for (const char *name : kLineEnds)
-        m_lineEnd->addItem(QLatin1String(name));
+    for (const LineEndChoice &choice : kLineEnds)
+        m_lineEnd->addItem(QLatin1String(choice.name));
     m_lineEnd->setCurrentIndex(1);
     m_hexInput = named(new QCheckBox(QStringLiteral("&Hex"), this), QStringLiteral("Hex"));
 
@@ -129,8 +134,12 @@ void TerminalWindow::createControls() {
 void TerminalWindow::connectSession() {
     connect(&m_session, &term::TerminalSession::waiting, this,
             [this](const QString &port) { note(QStringLiteral("Waiting for %1...").arg(port)); });
-    connect(&m_session, &term::TerminalSession::reconnected, this,
-            [this] { note(m_config.portName + QStringLiteral(" is back")); });
+    connect(&m_session, &term::TerminalSession::reconnected, this, [this] {
+        // The port opened anew has the lines of the settings, not those last asked for.
+        m_dtr->setChecked(m_session.dtr());
+        m_rts->setChecked(m_session.rts());
+        note(m_config.portName + QStringLiteral(" is back"));
+    });
     connect(&m_session, &term::TerminalSession::failed, this, [this](const QString &message) {
         disconnectPort();
         platform::messageBox(this, message);
@@ -175,6 +184,8 @@ void TerminalWindow::onOpened(serial::OpenedPort opened) {
         return burst.size;
     };
     if (!m_session.start(std::move(opened.port), options)) {
+        // A network port's open showed "Disconnect" while it went on.
+        setConnectedState(false);
         platform::messageBox(this, QStringLiteral("Could not start the terminal"));
         return;
     }
@@ -256,7 +267,8 @@ void TerminalWindow::OnSendLine() {
                   : QStringLiteral(" (characters and the escapes \\r \\n \\t \\\\ \\xHH)")));
         return;
     }
-    *bytes += kLineEndBytes[std::max(0, m_lineEnd->currentIndex())];
+    if (const auto end = kLineEnds[std::max(0, m_lineEnd->currentIndex())].end)
+        *bytes += term::lineEndBytes(*end);
     if (!m_session.running()) {
         note(QStringLiteral("Not sent: not connected"));
         return;
@@ -311,14 +323,8 @@ void TerminalWindow::OnLog() {
     }
     const TerminalLogTarget target = m_host.logTarget ? m_host.logTarget() : TerminalLogTarget{};
     m_logName = target.name;
-    const QString error = openNumberedCapture(target.directory, m_logName, false,
-                                              [&](const QString &path, const QByteArray &header,
-                                                  platform::Creation creation, int &reason) {
-                                                  const QString message = m_session.openLog(
-                                                      path, header, target.arrivalTimes, creation);
-                                                  reason = m_session.logError();
-                                                  return message;
-                                              });
+    const QString error =
+        m_session.openNumberedLog(target.directory, m_logName, false, target.arrivalTimes);
     m_log->setChecked(m_session.logging());
     if (!error.isEmpty())
         platform::messageBox(this, error);

@@ -50,7 +50,6 @@ public:
     ~TerminalWindow() override;
 
     bool connected() const { return m_session.running() || m_opener.pending(); }
-    const serial::PortConfig &portConfig() const { return m_config; }
     // The controls, by their accessible names, for tests and screen readers alike.
     QPlainTextEdit *view() const { return m_view; }
     QLineEdit *input() const { return m_input; }

@@ -228,8 +228,13 @@ void TerminalDialog::OnAbort() {
         cancelNetworkOpen();
         return;
     }
+    // A protocol holds the port until it has cancelled the other side and its helper has
+    // ended: its end makes the window idle.
+    if (m_transfer.busy()) {
+        m_transfer.abort();
+        return;
+    }
     m_send.abort();
-    m_transfer.abort();
     m_replyMonitor = false;
     m_monitoring = false;
     CloseCellEdit();

@@ -378,7 +378,12 @@ bool CaptureSession::recordArrival(qint64 offset, arrival::WallClock::time_point
 CaptureSession::Step CaptureSession::reconnect(std::uint64_t generation, Clock::time_point giveUpAt,
                                                bool announce) {
     // The port goes at once (and its lock with it), so that the device can come back under
-    // the same name.
+    // the same name; the owner's service, which may keep it for work between two of its calls,
+    // lets go of it first.
+    if (m_options.service) {
+        m_wake.fired = {};
+        m_options.service(nullptr, m_wake, m_running);
+    }
     m_port.reset();
     if (announce)
         m_worker.post(generation, [this, name = m_options.port.portName] { emit waiting(name); });

@@ -38,6 +38,8 @@ enum class PortService {
     Failed,  // the port refused a write
 };
 // `port` is null while the device is away: only the descriptors that fired are looked at then.
+// It is called once with a null port and nothing fired as the port goes (a hang-up): a pointer
+// to the port kept from an earlier call is stale from then on.
 // The servicer may stop the waits on one of `wake`'s descriptors by setting it to -1.
 using PortServicer = std::function<PortService(serial::Port *port, platform::WakeSet &wake,
                                                const std::atomic<bool> &running)>;

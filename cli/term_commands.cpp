@@ -190,13 +190,8 @@ void TermRun::toggleLog() {
         log.name = next;
         return;
     }
-    const QString error = openNumberedFile(
-        log, [this](const CaptureOptions &options, platform::Creation creation, int &reason) {
-            const QString message =
-                m_session.openLog(options.path, options.header, options.arrivalTimes, creation);
-            reason = m_session.logError();
-            return message;
-        });
+    const QString error =
+        m_session.openNumberedLog(log.directory, log.name, log.nameGiven, log.options.arrivalTimes);
     if (!error.isEmpty())
         printError(error);
     else
@@ -237,18 +232,34 @@ void TermRun::promptKey(char key) {
     std::fflush(stderr);
 }
 
+std::unique_ptr<serial::Port> TermRun::lend(const QString &refusal) {
+    std::unique_ptr<serial::Port> port = m_session.lendPort();
+    if (!port) {
+        printError(refusal);
+        return nullptr;
+    }
+    // The capture's worker, which reads the keys on a terminal, waits for the port meanwhile.
+    if (m_interactive)
+        m_input->setEnabled(true);
+    return port;
+}
+
+void TermRun::takeBack(std::unique_ptr<serial::Port> port) {
+    if (m_interactive)
+        m_input->setEnabled(false);
+    m_session.giveBack(std::move(port));
+    m_direct = keysGoDirect();
+}
+
 void TermRun::sendFile(const QString &path) {
     m_send = std::make_unique<SendSession>();
     if (const QString error = m_send->openFile(path); !error.isEmpty()) {
         printError(error + QStringLiteral(": ") + platform::errorText(m_send->fileError()));
         return;
     }
-    std::unique_ptr<serial::Port> port = m_session.lendPort();
-    if (!port) {
-        m_session.giveBack(nullptr);
-        printError(QStringLiteral("Not sent: the device is away"));
+    std::unique_ptr<serial::Port> port = lend(QStringLiteral("Not sent: the device is away"));
+    if (!port)
         return;
-    }
     transmit::SendOptions options;
     options.port = m_request.port;
     options.writeMultiplier = serial::writeTimeoutMultiplier(m_request.port.line.baud);
@@ -266,21 +277,15 @@ void TermRun::sendFile(const QString &path) {
     printNote(
         QStringLiteral("Sending %1 (%2 aborts)").arg(path, term::escapeKeyName(*m_keys.escape())));
     if (!m_send->start(std::move(port), options)) {
-        m_session.giveBack(m_send->takePort());
+        takeBack(m_send->takePort());
         printError(QStringLiteral("Could not start the send"));
-        return;
     }
-    // The capture's worker, which reads the keys on a terminal, waits for the port meanwhile.
-    m_input->setEnabled(true);
 }
 
 void TermRun::onSendFinished(const transmit::SendResult &result) {
     m_progress->finish(QStringLiteral("[kalvosan] ") +
                        sendProgressText(result.sent, result.length, m_progress->elapsedMs()));
-    if (m_interactive)
-        m_input->setEnabled(false);
-    m_session.giveBack(m_send->takePort());
-    m_direct = keysGoDirect();
+    takeBack(m_send->takePort());
     switch (result.end) {
     case transmit::SendEnd::Done:
         printNote(QStringLiteral("Sent %1: %2 bytes").arg(result.path).arg(result.sent));

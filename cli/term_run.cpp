@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/streams.h"
 #include "transmit/send_bytes.h"
+#include "transmit/send_logic.h"
 
 #include <QSocketNotifier>
 
@@ -24,12 +25,6 @@ constexpr char kDelete = 0x7f;
 
 // The main thread's writes to the screen never wait for room.
 const std::atomic<bool> kNoWait{false};
-
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 } // namespace
 
@@ -117,7 +112,7 @@ QString TermRun::start() {
     m_enter = m_interactive ? std::optional<char>('\r')
                             : (m_request.eolOut ? std::optional<char>('\n') : std::nullopt);
     m_view.emplace(m_request.view, arrival::WallClock::now());
-    m_lastInputNs = nowNs();
+    m_lastInputNs = transmit::steadyNanoseconds();
     term::TerminalOptions options{m_request.port, screen(), QStringLiteral("standard output")};
     // On a terminal the worker reads the keys itself: a key costs it one wake-up.
     if (m_interactive) {
@@ -169,7 +164,7 @@ void TermRun::quit(int exitCode) {
 // which takes a switch of the keys at the next burst.
 BurstConsumer TermRun::screen() {
     return [this](const CapturedBurst &burst, const std::atomic<bool> &running) -> qint64 {
-        m_lastInputNs = nowNs();
+        m_lastInputNs = transmit::steadyNanoseconds();
         if (const auto start = m_zmodem.feed(burst.data, burst.size)) {
             QMetaObject::invokeMethod(
                 &m_loop, [this, start = *start] { onZmodemStart(start); }, Qt::QueuedConnection);
@@ -273,17 +268,17 @@ void TermRun::inputEnded() {
         return;
     }
     m_inputEnded = true;
-    m_lastInputNs = nowNs();
+    m_lastInputNs = transmit::steadyNanoseconds();
     m_idleCheck.start(kIdleCheckMs);
 }
 
 void TermRun::checkIdle() {
     const bool sent = m_unsent.isEmpty() && m_session.room() == term::kOutboxCapacity;
     if (!sent) {
-        m_lastInputNs = nowNs();
+        m_lastInputNs = transmit::steadyNanoseconds();
         return;
     }
-    const auto quietNs = nowNs() - m_lastInputNs.load();
+    const auto quietNs = transmit::steadyNanoseconds() - m_lastInputNs.load();
     if (quietNs >= std::chrono::nanoseconds(m_request.idle).count())
         quit(kExitSuccess);
 }

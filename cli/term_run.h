@@ -77,6 +77,11 @@ private:
     void toggleHex();
     void toggleLog();
     void promptKey(char key);
+    // The port for a send or a transfer, and back: on a terminal the main thread reads the keys
+    // meanwhile (the escape key aborts), as the capture's worker cannot. Null, with the refusal
+    // printed, while the device is away.
+    std::unique_ptr<serial::Port> lend(const QString &refusal);
+    void takeBack(std::unique_ptr<serial::Port> port);
     void sendFile(const QString &path);
     void onSendFinished(const transmit::SendResult &result);
     // Ctrl-T x and y, and the ZMODEM starts of the device's sz and rz (cli/term_transfers.cpp).

@@ -62,12 +62,9 @@ void TermRun::protocolKey(char key) {
 void TermRun::transfer(protocols::Direction direction, protocols::Protocol protocol,
                        const QString &path) {
     m_pathProtocol.reset();
-    std::unique_ptr<serial::Port> port = m_session.lendPort();
-    if (!port) {
-        m_session.giveBack(nullptr);
-        printError(QStringLiteral("No transfer: the device is away"));
+    std::unique_ptr<serial::Port> port = lend(QStringLiteral("No transfer: the device is away"));
+    if (!port)
         return;
-    }
     protocols::TransferOptions options;
     options.port = m_request.port;
     options.protocol = protocol;
@@ -89,7 +86,7 @@ void TermRun::transfer(protocols::Direction direction, protocols::Protocol proto
         m_transfer.get(), &TransferSession::finished, &m_loop,
         [this](const protocols::TransferResult &result) { onTransferFinished(result); });
     if (const QString error = m_transfer->start(std::move(port), options); !error.isEmpty()) {
-        m_session.giveBack(m_transfer->takePort());
+        takeBack(m_transfer->takePort());
         printError(error);
         return;
     }
@@ -103,7 +100,7 @@ void TermRun::transfer(protocols::Direction direction, protocols::Protocol proto
 
 void TermRun::onTransferFinished(const protocols::TransferResult &result) {
     m_progress->finish(QString());
-    m_session.giveBack(m_transfer->takePort());
+    takeBack(m_transfer->takePort());
     const QString end = protocols::endText(result);
     if (result.complete)
         printNote(end);

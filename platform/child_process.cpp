@@ -74,6 +74,8 @@ QString ChildProcess::start(const QString &program, const QStringList &arguments
                             const QString &directory) {
     terminate();
     m_status.reset();
+    // A child that has ended must make a write to it fail, not end this program.
+    std::signal(SIGPIPE, SIG_IGN);
     Pipes pipes;
     if (!pipes.open())
         return QString::fromLocal8Bit(std::strerror(errno));

@@ -22,7 +22,6 @@ public:
     bool enter(int fd);
     // The mode as it was before enter(); idempotent, and safe when the terminal has gone.
     void restore();
-    bool active() const { return m_fd >= 0; }
 
 private:
     int m_fd = -1;

@@ -1,4 +1,5 @@
 #include "protocols/lrzsz_transfer.h"
+#include "protocols/ymodem_header.h"
 
 namespace protocols {
 
@@ -39,7 +40,8 @@ bool LrzszProgress::line(const QByteArray &text) {
         return false;
     for (const char *label : {"Sending: ", "Receiving: "}) {
         if (trimmed.startsWith(label)) {
-            m_file = QString::fromUtf8(trimmed.mid(qsizetype(qstrlen(label))));
+            // The name is the device's: shown, it must not steer the user's terminal.
+            m_file = printableName(trimmed.mid(qsizetype(qstrlen(label))));
             m_bytes = 0;
             m_size = -1;
             ++m_files;
@@ -56,7 +58,7 @@ bool LrzszProgress::line(const QByteArray &text) {
             return true;
         }
     }
-    m_lastWords = QString::fromUtf8(trimmed);
+    m_lastWords = printableName(trimmed);
     return false;
 }
 

@@ -31,11 +31,13 @@ QStringList arguments(const TransferOptions &options) {
 }
 
 // Moves what rz left in its private folder into the directory, each file under its first free
-// name (".part" added to an incomplete one), and removes the folder.
+// name (".part" added to an incomplete one), and removes the folder once it is empty: a file
+// that could not be moved stays there, said where, and not as complete.
 void placeReceived(const QString &folder, const TransferOptions &options, bool complete,
                    TransferResult &result) {
     const QFileInfoList entries =
         QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Time);
+    bool allMoved = true;
     for (const QFileInfo &entry : entries) {
         const SafeName safe = safeFileName(QFile::encodeName(entry.fileName()));
         const QString asked = complete ? safe.name : safe.name + kPartSuffix;
@@ -53,11 +55,15 @@ void placeReceived(const QString &folder, const TransferOptions &options, bool c
                 break;
             name = nextFreeName(name, asked, attempt);
         }
-        if (outcome.path.isEmpty())
+        if (outcome.path.isEmpty()) {
             outcome.path = entry.filePath();
+            outcome.complete = false;
+            allMoved = false;
+        }
         result.files.push_back(outcome);
     }
-    QDir(folder).removeRecursively();
+    if (allMoved)
+        QDir(folder).removeRecursively();
 }
 
 void listSent(const TransferOptions &options, bool complete, TransferResult &result) {

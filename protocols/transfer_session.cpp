@@ -110,10 +110,13 @@ void TransferSession::TransferWorker(std::uint64_t generation) {
     }
     result.elapsedMs = clock.elapsed();
     m_sent.clear();
-    if (!m_options.keepLines)
+    // A port the terminal lent goes back as it was: its connection stays up. Otherwise the
+    // last bytes are confirmed before DTR drops, as a server applies a DTR change at once.
+    if (!m_options.keepLines) {
+        if (result.complete)
+            m_port->finishOutput(m_running);
         m_port->setDtr(false);
-    if (result.complete)
-        m_port->finishOutput(m_running);
+    }
     m_running = false;
     m_worker.post(generation, [this, result] { emit finished(result); });
 }

@@ -1,5 +1,7 @@
 #include "term/terminal_session.h"
 
+#include "capture/capture_naming.h"
+
 #include <vector>
 
 namespace term {
@@ -63,6 +65,7 @@ bool TerminalSession::start(std::unique_ptr<serial::Port> port, const TerminalOp
     m_away = !port;
     m_dtr = options.port.dtr;
     m_rts = options.port.rts.value_or(true);
+    m_servedPort = nullptr;
     // Without a port there is nothing yet to wait for the first time: it is waited for.
     m_running = m_capture.start(std::move(port), captureOptions(m_away));
     return m_running;
@@ -91,11 +94,19 @@ void TerminalSession::sendCommand(PortCommand command) {
         m_outbox.queueCommand(command);
 }
 
-QString TerminalSession::openLog(const QString &path, const QByteArray &header, bool arrivalTimes,
-                                 platform::Creation creation) {
+QString TerminalSession::openNumberedLog(const QString &directory, QString &name, bool nameGiven,
+                                         bool arrivalTimes) {
     const bool wasRunning = m_running;
     std::unique_ptr<serial::Port> port = m_capture.lendPort();
-    QString error = m_capture.openFile(path, header, arrivalTimes, creation);
+    QString error =
+        openNumberedCapture(directory, name, nameGiven,
+                            [this, arrivalTimes](const QString &path, const QByteArray &header,
+                                                 platform::Creation creation, int &reason) {
+                                const QString message =
+                                    m_capture.openFile(path, header, arrivalTimes, creation);
+                                reason = m_capture.fileError();
+                                return message;
+                            });
     m_logging = error.isEmpty();
     m_logTimes = m_logging && arrivalTimes;
     if (wasRunning && !restart(std::move(port)) && error.isEmpty())
@@ -117,16 +128,22 @@ qint64 TerminalSession::closeLog() {
 
 bool TerminalSession::restart(std::unique_ptr<serial::Port> port) {
     m_capture.discardPending();
+    m_servedPort = nullptr;
     m_running = m_capture.start(std::move(port), captureOptions(true));
     return m_running;
 }
 
 std::unique_ptr<serial::Port> TerminalSession::lendPort() {
-    return m_capture.lendPort();
+    std::unique_ptr<serial::Port> port = m_capture.lendPort();
+    // The capture has ended all the same: the device is waited for again.
+    if (!port && m_running)
+        giveBack(nullptr);
+    return port;
 }
 
 bool TerminalSession::giveBack(std::unique_ptr<serial::Port> port) {
     m_away = !port;
+    m_servedPort = nullptr;
     m_running = m_capture.resumeWith(std::move(port));
     return m_running;
 }

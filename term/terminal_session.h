@@ -66,11 +66,11 @@ public:
     bool dtr() const { return m_dtr; }
     bool rts() const { return m_rts; }
 
-    // The log: the capture file, opened while the session runs (or before it starts). Empty,
-    // or the message with the errno in logError(), as CaptureSession::openFile.
-    QString openLog(const QString &path, const QByteArray &header, bool arrivalTimes,
-                    platform::Creation creation);
-    int logError() const { return m_capture.fileError(); }
+    // The log: the capture file `name` in `directory`, or the next free name of its numbering
+    // (left in `name`), as openNumberedCapture; opened while the session runs (or before it
+    // starts), with the capture stopped once for all the names tried. Empty, or the message.
+    QString openNumberedLog(const QString &directory, QString &name, bool nameGiven,
+                            bool arrivalTimes);
     // The bytes logged into the file now closed.
     qint64 closeLog();
     bool logging() const { return m_logging; }
@@ -78,7 +78,8 @@ public:
     qint64 logged() const { return m_logging ? m_capture.count() : 0; }
 
     // The port for another session for a while (a file sent, a transfer): reading stops, the
-    // log stays open, the modem lines stay. Null while the device is away. giveBack goes on.
+    // log stays open, the modem lines stay. Null while the device is away: the session then
+    // goes on waiting for it. giveBack goes on.
     std::unique_ptr<serial::Port> lendPort();
     bool giveBack(std::unique_ptr<serial::Port> port);
 
@@ -89,7 +90,6 @@ public:
 
     qint64 bytesIn() const { return m_bytesIn.load(); }
     qint64 bytesOut() const { return m_bytesOut.load(); }
-    const serial::PortConfig &portConfig() const { return m_options.port; }
 
 signals:
     void waiting(const QString &portName);
@@ -120,11 +120,10 @@ private:
     bool m_logging = false;
     bool m_dtr = true;
     bool m_rts = true;
-    QString m_logHeaderPath;
-    QByteArray m_logHeader;
     bool m_logTimes = false;
-    // Worker only: the port of its last serve() and the run flag it came with, for keys taken
-    // while the screen waits within the same step; null while the device is away.
+    // Worker only (the owner clears it before a worker starts): the port of its last serve()
+    // and the run flag it came with, for keys taken while the screen waits within the same
+    // step; null while the device is away, and from the moment the port goes.
     serial::Port *m_servedPort = nullptr;
     const std::atomic<bool> *m_servedRunning = nullptr;
     // Declared last: destroyed, and its worker joined, first.

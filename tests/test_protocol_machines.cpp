@@ -1,5 +1,7 @@
 // The protocol machines without threads or a port: a sender and a receiver on a simulated
 // line with a simulated clock, and hand-made streams for what a real peer seldom does.
+#include "platform/child_process.h"
+#include "protocols/lrzsz_transfer.h"
 #include "protocols/xmodem_block.h"
 #include "protocols/xmodem_receiver.h"
 #include "protocols/xmodem_sender.h"
@@ -9,8 +11,8 @@
 #include <QList>
 #include <QRandomGenerator>
 #include <cstring>
-#include <memory>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace protocols;
 using namespace std::chrono_literals;
@@ -109,7 +111,6 @@ Damage noisyLine(quint32 dropEvery, quint32 flipEvery, quint32 seed = 99) {
         bytes = kept;
     };
 }
-
 
 } // namespace
 
@@ -369,6 +370,23 @@ TEST(ProtocolMachines, BlockZeroAndHostileNames) {
         EXPECT_EQ(safe.changed, n.changed);
     }
     EXPECT_EQ(printableName("a\nb\x01"), QStringLiteral("a\\nb\\x01"));
+}
+
+// sz and rz say the device's names as they came, and may end while the port still has bytes
+// for them.
+TEST(ProtocolMachines, TheHelpersWordsAreShownEscapedAndItsEndFailsAWrite) {
+    LrzszProgress words;
+    const QByteArray said("Receiving: a\x1b[31mred\rBytes received:   1200/   1200   BPS:9\r\n"
+                          "rz: \x1b]0;x\x07gone\n");
+    EXPECT_TRUE(words.feed(said.constData(), said.size()));
+    EXPECT_EQ(words.file(), QStringLiteral("a\\x1b[31mred"));
+    EXPECT_EQ(words.bytes(), 1200);
+    EXPECT_EQ(words.lastWords(), QStringLiteral("rz: \\x1b]0;x\\x07gone"));
+
+    platform::ChildProcess child;
+    ASSERT_EQ(child.start(QStringLiteral("true"), {}, {}), QString());
+    ASSERT_EQ(child.waitForExit(5000), 0);
+    EXPECT_EQ(child.writeInput("x", 1), -1);
 }
 
 TEST(ProtocolMachines, ZmodemStartsAreFoundAcrossBursts) {

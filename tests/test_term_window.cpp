@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -62,6 +63,12 @@ protected:
     bool viewShows(const QString &text) {
         return waitUntil([&] { return window->view()->toPlainText().contains(text); });
     }
+    void connectAndLog(const QString &log) {
+        QTest::mouseClick(button("Connect"), Qt::LeftButton);
+        ASSERT_TRUE(window->connected());
+        QTest::mouseClick(button("Log"), Qt::LeftButton);
+        ASSERT_TRUE(viewShows("[kalvosan] Logging to " + log));
+    }
 
     QTemporaryDir dir;
     Pty device;
@@ -107,11 +114,8 @@ TEST_F(TermWindow, TypesToTheDeviceShowsItsAnswerAndHoldsThePort) {
 }
 
 TEST_F(TermWindow, AFloodKeepsTheViewBoundedAndTheLogWhole) {
-    QTest::mouseClick(button("Connect"), Qt::LeftButton);
-    ASSERT_TRUE(window->connected());
-    QTest::mouseClick(button("Log"), Qt::LeftButton);
     const QString log = dir.filePath("data000000.bin");
-    ASSERT_TRUE(viewShows("[kalvosan] Logging to " + log));
+    ASSERT_NO_FATAL_FAILURE(connectAndLog(log));
     QByteArray flood;
     for (int line = 0; line < 12000; ++line)
         flood += "line " + QByteArray::number(line) + "\r\n";
@@ -125,6 +129,39 @@ TEST_F(TermWindow, AFloodKeepsTheViewBoundedAndTheLogWhole) {
     EXPECT_EQ(dialog->itemAs<QLineEdit>(ctl::CaptureFile)->text(), "data000001.bin");
     QTest::mouseClick(button("Disconnect"), Qt::LeftButton);
     EXPECT_FALSE(window->connected());
+}
+
+// The main window destroyed with the terminal's log on: the log is closed whole, and the
+// numbering it tells the main window about is still there to take it.
+TEST_F(TermWindow, TheLogClosesWholeWhenTheMainWindowGoes) {
+    const QString log = dir.filePath("data000000.bin");
+    ASSERT_NO_FATAL_FAILURE(connectAndLog(log));
+    device.write("last words");
+    ASSERT_TRUE(viewShows("last words"));
+    dialog.reset();
+    EXPECT_EQ(readFile(log), "last words");
+}
+
+// The device goes and comes back behind the same link, as a by-id link does: DTR and RTS show
+// the levels of the port opened anew, not those last asked for.
+TEST_F(TermWindow, TheLineButtonsFollowTheDeviceBack) {
+    const QString link = dir.filePath("usb-device-if00");
+    ASSERT_TRUE(QFile::link(device.slavePath(), link));
+    dialog->itemAs<QComboBox>(ctl::Port)->setEditText(link);
+    dialog->OnTerminal();
+    window = dialog->terminalWindow();
+    QTest::mouseClick(button("Connect"), Qt::LeftButton);
+    ASSERT_TRUE(window->connected()) << messages.lastText().toStdString();
+    QTest::mouseClick(button("DTR"), Qt::LeftButton);
+    QTest::mouseClick(button("RTS"), Qt::LeftButton);
+    ASSERT_FALSE(button("DTR")->isChecked() || button("RTS")->isChecked());
+    device.closeMaster();
+    ASSERT_TRUE(viewShows("Waiting for " + link));
+    Pty replugged;
+    ASSERT_TRUE(QFile::remove(link) && QFile::link(replugged.slavePath(), link));
+    ASSERT_TRUE(viewShows(link + " is back"));
+    EXPECT_TRUE(button("DTR")->isChecked());
+    EXPECT_TRUE(button("RTS")->isChecked());
 }
 
 } // namespace

@@ -33,7 +33,10 @@ KV_FUZZ_TARGET(xmodem_receiver) {
     }
     protocols::LrzszProgress progress;
     progress.feed(reinterpret_cast<const char *>(data), qsizetype(size));
-    if (progress.bytes() < 0 || progress.lastWords().size() > protocols::LrzszProgress::kMaxLine)
+    // Each byte kept is shown as at most four characters ("\\x1b").
+    const qsizetype shown = 4 * protocols::LrzszProgress::kMaxLine;
+    if (progress.bytes() < 0 || progress.lastWords().size() > shown ||
+        progress.file().size() > shown)
         std::abort();
     return 0;
 }
