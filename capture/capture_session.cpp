@@ -1,5 +1,6 @@
 #include "capture/capture_session.h"
 
+#include "capture/capture_naming.h"
 #include "loader/arrival_times.h"
 #include "platform/files.h"
 #include "platform/thread_priority.h"
@@ -264,6 +265,18 @@ QString CaptureSession::start(const CaptureOptions &options, serial::OpenedPort 
     if (!start(std::move(opened.port), options))
         return QStringLiteral("Could not start the capture");
     return {};
+}
+
+QString CaptureSession::openNumberedFile(const QString &directory, QString &name, bool nameGiven,
+                                         bool arrivalTimes) {
+    return openNumberedCapture(directory, name, nameGiven,
+                               [&](const QString &path, const QByteArray &header,
+                                   platform::Creation creation, int &reason) {
+                                   const QString message =
+                                       openFile(path, header, arrivalTimes, creation);
+                                   reason = m_fileError;
+                                   return message;
+                               });
 }
 
 std::unique_ptr<serial::Port> CaptureSession::lendPort() {

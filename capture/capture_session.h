@@ -98,6 +98,10 @@ public:
     QString openFile(const QString &path, const QByteArray &header, bool arrivalTimes = false,
                      platform::Creation creation = platform::Creation::Replace);
     int fileError() const { return m_fileError; }
+    // openFile on `name` in `directory`, or on the next free name of its numbering (left in
+    // `name`), as openNumberedCapture.
+    QString openNumberedFile(const QString &directory, QString &name, bool nameGiven,
+                             bool arrivalTimes);
     void closeFile();
 
     // Starts the receive worker on an open port, with the file opened by openFile. False, and

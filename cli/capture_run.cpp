@@ -187,25 +187,9 @@ serial::OpenedPort CaptureRun::openPort(const CaptureRequest &request) {
     return opened;
 }
 
-QString openNumberedFile(CaptureRequest &request, const CaptureFileOpener &open) {
-    CaptureOptions &options = request.options;
-    return openNumberedCapture(request.directory, request.name, request.nameGiven,
-                               [&](const QString &path, const QByteArray &header,
-                                   platform::Creation creation, int &error) {
-                                   options.path = path;
-                                   options.header = header;
-                                   return open(options, creation, error);
-                               });
-}
-
 QString CaptureRun::openFile(CaptureRequest &request) {
-    return openNumberedFile(
-        request, [this](const CaptureOptions &options, platform::Creation creation, int &error) {
-            const QString message =
-                m_session.openFile(options.path, options.header, options.arrivalTimes, creation);
-            error = m_session.fileError();
-            return message;
-        });
+    return m_session.openNumberedFile(request.directory, request.name, request.nameGiven,
+                                      request.options.arrivalTimes);
 }
 
 QString CaptureRun::progressText() const {

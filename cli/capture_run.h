@@ -42,15 +42,6 @@ QString readCaptureEnds(const CommandLine &line, CaptureRequest &request);
 // The port's configuration from the line options; empty or the error.
 QString readCapturePort(const CommandLine &line, const Stored &stored, CaptureRequest &request);
 
-// Opens the capture file of the request through `open` (the path, the header and the times
-// file in `options`; the errno of a failure in `error`), and gives the message of a failure.
-// A name given on the command line is that file, replaced; a name of the stored numbering is
-// never one already in use: the next free number is taken (and left in request.name), so that
-// no earlier capture is emptied and none another capture holds is written into.
-using CaptureFileOpener =
-    std::function<QString(const CaptureOptions &options, platform::Creation creation, int &error)>;
-QString openNumberedFile(CaptureRequest &request, const CaptureFileOpener &open);
-
 // Standard output at the end of a capture: written from the capture's worker, waiting for room
 // only while the capture runs (see platform::writeStream).
 class CaptureOutput {

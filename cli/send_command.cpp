@@ -203,7 +203,7 @@ private:
     // this thread nor the monitor's time. The write waits for room only while the session runs.
     bool writeReplies(const char *text, qint64 size) {
         const platform::StreamWrite written =
-            platform::writeStream(STDOUT_FILENO, text, size, *m_replyRunning);
+            platform::writeStream(STDOUT_FILENO, text, size, *m_replyRunning.load());
         int none = 0;
         if (written.error != 0)
             m_outputError.compare_exchange_strong(none, written.error);
@@ -276,8 +276,9 @@ private:
     qint64 m_sent = 0;
     qint64 m_length = 0;
     bool m_progressDone = false;
-    // Of the replies being written: the session's run flag on its worker, kNoWait at the end.
-    const std::atomic<bool> *m_replyRunning = &kNoWait;
+    // Of the replies being written: the session's run flag on its worker, kNoWait at the end
+    // (set on the main thread).
+    std::atomic<const std::atomic<bool> *> m_replyRunning{&kNoWait};
     std::atomic<int> m_outputError{0}; // of the replies' output
     bool m_stream = false;             // no length: the count alone tells how far it got
     int m_exitCode = kExitFailure;

@@ -1,7 +1,5 @@
 #include "term/terminal_session.h"
 
-#include "capture/capture_naming.h"
-
 #include <vector>
 
 namespace term {
@@ -98,15 +96,7 @@ QString TerminalSession::openNumberedLog(const QString &directory, QString &name
                                          bool arrivalTimes) {
     const bool wasRunning = m_running;
     std::unique_ptr<serial::Port> port = m_capture.lendPort();
-    QString error =
-        openNumberedCapture(directory, name, nameGiven,
-                            [this, arrivalTimes](const QString &path, const QByteArray &header,
-                                                 platform::Creation creation, int &reason) {
-                                const QString message =
-                                    m_capture.openFile(path, header, arrivalTimes, creation);
-                                reason = m_capture.fileError();
-                                return message;
-                            });
+    QString error = m_capture.openNumberedFile(directory, name, nameGiven, arrivalTimes);
     m_logging = error.isEmpty();
     m_logTimes = m_logging && arrivalTimes;
     if (wasRunning && !restart(std::move(port)) && error.isEmpty())
