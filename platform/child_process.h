@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QtGlobal>
 #include <optional>
+
+#include "platform/wake_event.h"
 #include <sys/types.h>
 #include <vector>
 
@@ -48,6 +50,12 @@ public:
     };
     // Waits up to timeoutMs for one of these.
     Ready wait(int timeoutMs, bool wantWrite);
+    // Its standard output and error, for a wait on them beside another descriptor.
+    WakeSet readable() const {
+        WakeSet set;
+        set.fds = {m_output, m_errors};
+        return set;
+    }
     // Without waiting: the count, 0 for nothing now, -1 at the end of the stream or an error.
     qint64 readOutput(char *into, qint64 capacity) { return readFrom(m_output, into, capacity); }
     qint64 readErrors(char *into, qint64 capacity) { return readFrom(m_errors, into, capacity); }

@@ -89,8 +89,12 @@ public:
             const bool busy = fromChild() | toChild();
             if (!m_error.isEmpty())
                 return m_error;
-            if (m_outputClosed && m_child.waitForExit(busy ? 0 : kIdleWaitMs))
-                return {};
+            if (m_outputClosed) {
+                if (m_child.waitForExit(busy ? 0 : kIdleWaitMs))
+                    return {};
+            } else if (!busy) {
+                waitForEither();
+            }
             report(false);
         }
         return kAborted;
@@ -111,9 +115,18 @@ public:
     const LrzszProgress &words() const { return m_words; }
 
 private:
+    // The port and the child in one wait, so that a byte from either is carried at once. While
+    // the child has not taken what came, only its input can make way.
+    void waitForEither() {
+        if (!m_pending.isEmpty()) {
+            m_child.wait(kIdleWaitMs, true);
+            return;
+        }
+        platform::WakeSet child = m_child.readable();
+        m_port.waitReadable(kIdleWaitMs, &child);
+    }
     bool fromChild() {
-        const platform::ChildProcess::Ready ready =
-            m_child.wait(m_portBusy ? 0 : kIdleWaitMs, !m_pending.isEmpty());
+        const platform::ChildProcess::Ready ready = m_child.wait(0, !m_pending.isEmpty());
         bool moved = false;
         if (ready.errors) {
             const qint64 n = m_child.readErrors(m_buffer, kChunk);
@@ -142,7 +155,6 @@ private:
         return moved;
     }
     bool toChild() {
-        m_portBusy = false;
         if (m_pending.size() >= kChunk)
             return false;
         const serial::Readiness readiness = m_port.waitReadable(0);
@@ -161,7 +173,6 @@ private:
         const qint64 taken = m_child.writeInput(m_pending.constData(), m_pending.size());
         if (taken > 0)
             m_pending.remove(0, taken);
-        m_portBusy = true;
         return true;
     }
 
@@ -172,7 +183,6 @@ private:
     LrzszProgress m_words;
     QByteArray m_pending; // from the port, not yet taken by the child
     char m_buffer[kChunk];
-    bool m_portBusy = false;
     bool m_outputClosed = false;
     QString m_error;
     QElapsedTimer m_clock;
